@@ -1,38 +1,224 @@
-// Not yet built: placeholder bodies so that Corelib.dll exports its whole interface.
+// Installation folder, registration of the logon module (GINA before Vista, credential provider
+// from Vista on), the Winlogon auto-logon values and starting the service program with a switch.
 #include "internal.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <wchar.h>
+
+namespace corelib {
+namespace {
+
+const wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+const wchar_t kGinaValue[] = L"ginadll";
+const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
+const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+const wchar_t kProvidersKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\" CORELIB_PROVIDER_CLSID_TEXT;
+const wchar_t kFiltersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Provider "
+                              L"Filters\\" CORELIB_PROVIDER_CLSID_TEXT;
+const wchar_t kGatehookName[] = L"Gatehook.dll";
+const wchar_t kLogontileName[] = L"Logontile.dll";
+const wchar_t kServiceProgram[] = L"\\Sentry.exe";
+
+// Longest registry text we look at; anything longer is no usable path anyway.
+const DWORD kTextChars = 1024;
+
+enum class TextState { Found, Absent, TooLong };
+
+// Reads a REG_SZ value into out (kTextChars + 1 characters), NUL-terminated even when the stored
+// string has no NUL. A missing key or value, another type or an empty string count as absent.
+TextState ReadText(HKEY root, const wchar_t* subKey, const wchar_t* name, wchar_t* out) {
+    out[0] = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return TextState::Absent;
+    DWORD type = 0;
+    DWORD size = kTextChars * sizeof(wchar_t);
+    LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+    RegCloseKey(key);
+    if (r == ERROR_MORE_DATA) {
+        out[0] = 0;
+        return type == REG_SZ ? TextState::TooLong : TextState::Absent;
+    }
+    if (r != ERROR_SUCCESS || type != REG_SZ) {
+        out[0] = 0;
+        return TextState::Absent;
+    }
+    out[size / sizeof(wchar_t)] = 0;
+    return out[0] ? TextState::Found : TextState::Absent;
+}
+
+LONG WriteText(HKEY root, const wchar_t* subKey, const wchar_t* name, const wchar_t* text) {
+    HKEY key = nullptr;
+    LONG r = RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                             nullptr);
+    if (r != ERROR_SUCCESS) return r;
+    // Whole string with its terminating NUL.
+    DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    RegCloseKey(key);
+    return r;
+}
+
+// Something already gone counts as removed.
+LONG Gone(LONG r) { return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r; }
+
+LONG DeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* name) {
+    HKEY key = nullptr;
+    LONG r = RegOpenKeyExW(root, subKey, 0, KEY_SET_VALUE, &key);
+    if (r != ERROR_SUCCESS) return Gone(r);
+    r = RegDeleteValueW(key, name);
+    RegCloseKey(key);
+    return Gone(r);
+}
+
+// Keeps the first failure while every later step still runs.
+struct FirstError {
+    LONG value = ERROR_SUCCESS;
+    void operator()(LONG r) {
+        if (value == ERROR_SUCCESS) value = r;
+    }
+};
+
+bool IsExistingFile(const wchar_t* path) {
+    DWORD a = GetFileAttributesW(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The path of the registered logon module, or of this program when none is registered.
+// False when the registered path or the program path does not fit MAX_PATH.
+bool ModulePath(wchar_t (&path)[kTextChars + 1]) {
+    TextState s = IsXpClass() ? ReadText(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue, path)
+                              : ReadText(HKEY_CLASSES_ROOT, kInprocKey, nullptr, path);
+    if (s == TextState::TooLong) return false;
+    // A bare module name ("msgina.dll") holds no folder: it cannot tell where we are installed.
+    if (s == TextState::Found && !PathIsRelativeW(path)) return wcslen(path) < MAX_PATH;
+    DWORD n = GetModuleFileNameW(nullptr, path, kTextChars + 1);
+    if (n == 0 || n > kTextChars) {
+        path[0] = 0;
+        return false;
+    }
+    path[n] = 0;  // XP leaves a cut name unterminated
+    return n < MAX_PATH;
+}
+
+INT_PTR RunServiceProgram(const wchar_t* commandSwitch) {
+    wchar_t path[MAX_PATH];
+    ZarnRegByDllPath(path, kServiceProgram);
+    if (!path[0]) return SE_ERR_PNF;
+    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", path, commandSwitch, nullptr, SW_HIDE));
+}
+
+LONG RegisterGina() {
+    wchar_t path[MAX_PATH];
+    ZarnRegByDllPath(path, L"\\Gatehook.dll");
+    if (!path[0]) return ERROR_FILENAME_EXCED_RANGE;
+    // Winlogon cannot start without a loadable GINA: never point "ginadll" at a missing file.
+    if (!IsExistingFile(path)) return ERROR_FILE_NOT_FOUND;
+    return WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue, path);
+}
+
+LONG RegisterCredentialProvider() {
+    wchar_t path[MAX_PATH];
+    ZarnRegByDllPath(path, L"\\Logontile.dll");
+    if (!path[0]) return ERROR_FILENAME_EXCED_RANGE;
+    // A provider that cannot load leaves the logon screen without its key tile while the control
+    // panel believes key logon is on; the registration also names the installation folder.
+    if (!IsExistingFile(path)) return ERROR_FILE_NOT_FOUND;
+    FirstError first;
+    first(WriteText(HKEY_CLASSES_ROOT, kClassKey, nullptr, kLogontileName));
+    first(WriteText(HKEY_CLASSES_ROOT, kInprocKey, L"ThreadingModel", L"Apartment"));
+    first(WriteText(HKEY_CLASSES_ROOT, kInprocKey, nullptr, path));
+    first(WriteText(HKEY_LOCAL_MACHINE, kFiltersKey, nullptr, kLogontileName));
+    first(WriteText(HKEY_LOCAL_MACHINE, kProvidersKey, nullptr, kLogontileName));
+    return first.value;
+}
+
+LONG UnregisterGina() {
+    FirstError first;
+    wchar_t current[kTextChars + 1];
+    // Only our own module is removed: a foreign GINA stays registered.
+    if (ReadText(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue, current) == TextState::Found &&
+        lstrcmpiW(PathFindFileNameW(current), kGatehookName) == 0)
+        first(DeleteValue(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue));
+    // Without the GINA asking for the key, the stored auto-logon would let anyone in.
+    first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", L"0"));
+    return first.value;
+}
+
+LONG UnregisterCredentialProvider() {
+    FirstError first;
+    first(Gone(static_cast<LONG>(SHDeleteKeyW(HKEY_LOCAL_MACHINE, kProvidersKey))));
+    first(Gone(static_cast<LONG>(SHDeleteKeyW(HKEY_LOCAL_MACHINE, kFiltersKey))));
+    first(Gone(static_cast<LONG>(SHDeleteKeyW(HKEY_CLASSES_ROOT, kClassKey))));
+    return first.value;
+}
+
+}  // namespace
+}  // namespace corelib
+
+using namespace corelib;
 
 extern "C" {
 
 wchar_t* CORELIB_CALL ZarnRegByDllPath(wchar_t out[260], const wchar_t* suffix) {
-    return nullptr;
+    if (!out) return nullptr;
+    out[0] = 0;
+    wchar_t path[kTextChars + 1];
+    if (!ModulePath(path)) return out;
+    PathRemoveFileSpecW(path);  // a drive root keeps its backslash: "C:\" + "\Config.ini"
+    if (!suffix) suffix = L"";
+    // A cut path would name another file: give "" instead.
+    if (wcslen(path) + wcslen(suffix) >= MAX_PATH) return out;
+    wcscpy(out, path);
+    wcscat(out, suffix);
+    return out;
 }
 
 LONG CORELIB_CALL WriteGianPathToReg(void) {
-    return 0;
+    return IsXpClass() ? RegisterGina() : RegisterCredentialProvider();
 }
 
 LONG CORELIB_CALL DeleteGianPathToReg(void) {
-    return 0;
+    return IsXpClass() ? UnregisterGina() : UnregisterCredentialProvider();
 }
 
-LONG CORELIB_CALL AutoLogonSystem(const wchar_t* autoAdminLogon, const wchar_t* userName, const wchar_t* domainName, const wchar_t* password) {
-    return 0;
+LONG CORELIB_CALL AutoLogonSystem(const wchar_t* autoAdminLogon, const wchar_t* userName, const wchar_t* domainName,
+                                  const wchar_t* password) {
+    if (!autoAdminLogon || !userName || !domainName) return ERROR_INVALID_PARAMETER;
+    FirstError first;
+    first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", autoAdminLogon));
+    first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultUserName", userName));
+    first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultDomainName", domainName));
+    // An empty password keeps the stored one (the GINA may not know it at this logon).
+    if (password && *password) first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword", password));
+    return first.value;
 }
 
 BOOL CORELIB_CALL IsWin7(void) {
-    return 0;
+    return OsClass() >= 4;
 }
 
 INT_PTR CORELIB_CALL StartOrStopService(BOOL start) {
-    return 0;
+    return RunServiceProgram(start ? L"/start" : L"/stop");
 }
 
 INT_PTR CORELIB_CALL InstallOrUninstallService(BOOL install) {
-    return 0;
+    return RunServiceProgram(install ? L"/Install" : L"/Uninstall");
 }
 
 wchar_t* CORELIB_CALL GuidToString(const GUID* guid) {
-    return nullptr;
+    if (!guid) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const size_t bytes = 260;
+    wchar_t* text = static_cast<wchar_t*>(LocalAlloc(LPTR, bytes));
+    if (!text) return nullptr;
+    swprintf(text, bytes / sizeof(wchar_t), L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid->Data1,
+             guid->Data2, guid->Data3, guid->Data4[0], guid->Data4[1], guid->Data4[2], guid->Data4[3], guid->Data4[4],
+             guid->Data4[5], guid->Data4[6], guid->Data4[7]);
+    return text;
 }
 
 }  // extern "C"
