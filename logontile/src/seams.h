@@ -1,0 +1,27 @@
+// Platform calls that Wine cannot run go through this table, real by default. Unit tests that link
+// the core replace entries; the test build of the DLL replaces them from its own seam file.
+#pragma once
+
+#include <windows.h>
+#include <ntsecapi.h>
+
+namespace logontile {
+
+struct Seams {
+    NTSTATUS(NTAPI* LsaConnectUntrusted)(PHANDLE lsaHandle);
+    // Wine resolves only "Kerberos"; "Negotiate" fails there with STATUS_UNSUCCESSFUL.
+    NTSTATUS(NTAPI* LsaLookupAuthenticationPackage)(HANDLE lsaHandle, PLSA_STRING packageName, PULONG package);
+    NTSTATUS(NTAPI* LsaDeregisterLogonProcess)(HANDLE lsaHandle);
+    // advapi32's credential protection ("CredProtectW", "CredIsProtectedW") by name. Vista and later
+    // have it; NULL means this system has none (XP, Wine), never a failure to report.
+    FARPROC(WINAPI* GetCredentialProtectionProc)(const char* name);
+    // The last step of the forced shut-down after three failed password logons.
+    BOOL(WINAPI* ExitWindowsEx)(UINT flags, DWORD reason);
+};
+
+extern Seams g_seams;
+
+// The real entries, for tests that replace one and restore it.
+extern const Seams kRealSeams;
+
+}  // namespace logontile

@@ -1,0 +1,46 @@
+// Seam file of the test build of Logontile: the same core, with the package lookup and the forced
+// shut-down replaced, so that a host can drive whole logons under Wine.
+#include <windows.h>
+#include <string.h>
+
+#include "seams.h"
+#include "testbuild.h"
+
+namespace {
+
+NTSTATUS NTAPI TestLookupAuthenticationPackage(HANDLE lsa, PLSA_STRING name, PULONG package) {
+    static const char kNegotiate[] = "Negotiate";
+    if (name && name->Buffer && name->Length == sizeof(kNegotiate) - 1 && name->MaximumLength >= name->Length &&
+        memcmp(name->Buffer, kNegotiate, name->Length) == 0) {
+        *package = LOGONTILE_TEST_NEGOTIATE_PACKAGE;
+        return 0;
+    }
+    return logontile::kRealSeams.LsaLookupAuthenticationPackage(lsa, name, package);
+}
+
+BOOL WINAPI TestExitWindowsEx(UINT flags, DWORD reason) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, LOGONTILE_TEST_SHUTDOWN_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD calls = 0, size = sizeof(calls), type = 0;
+    if (RegQueryValueExW(key, L"Calls", nullptr, &type, reinterpret_cast<BYTE*>(&calls), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        calls = 0;
+    ++calls;
+    DWORD f = flags;
+    RegSetValueExW(key, L"Flags", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&f), sizeof(f));
+    RegSetValueExW(key, L"Reason", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&reason), sizeof(reason));
+    RegSetValueExW(key, L"Calls", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&calls), sizeof(calls));
+    RegCloseKey(key);
+    return TRUE;
+}
+
+// Runs while the DLL loads, before any export can be called (the table itself is constant data).
+const bool g_installed = [] {
+    logontile::g_seams.LsaLookupAuthenticationPackage = TestLookupAuthenticationPackage;
+    logontile::g_seams.ExitWindowsEx = TestExitWindowsEx;
+    return true;
+}();
+
+}  // namespace
