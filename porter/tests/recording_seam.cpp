@@ -1,0 +1,52 @@
+// Test build of Porter: appends one UTF-8 line to "PorterCalls.txt" beside it, its command line and,
+// after a tab, the desktop it was started on; it performs no session action, so that it can run in the
+// test prefix with any switch. Exits 0.
+#include <windows.h>
+
+#include <string>
+
+#include "portercore.h"
+
+namespace {
+
+BOOL WINAPI NoLock() { return TRUE; }
+BOOL WINAPI NoExit(UINT, DWORD) { return TRUE; }
+BOOL NoPrivilege() { return TRUE; }
+
+void RecordCommandLine() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash || (slash - path) + 17 >= MAX_PATH) return;
+    wcscpy(slash + 1, L"PorterCalls.txt");
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    GetStartupInfoW(&si);
+    std::wstring text = GetCommandLineW();
+    text += L"\t";
+    if (si.lpDesktop) text += si.lpDesktop;
+    int len = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string line(len > 0 ? static_cast<size_t>(len) : 1, '\0');
+    if (len > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &line[0], len, nullptr, nullptr);
+    line.back() = '\n';
+
+    HANDLE f = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+struct Install {
+    Install() {
+        porter::g_seams.LockWorkStation = NoLock;
+        porter::g_seams.ExitWindowsEx = NoExit;
+        porter::g_seams.EnableShutdownPrivilege = NoPrivilege;
+        RecordCommandLine();
+    }
+} g_install;
+
+}  // namespace

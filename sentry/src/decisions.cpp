@@ -1,0 +1,79 @@
+// What a removal notice or a timer tick does, given the switches and the key's presence.
+#include "sentrycore.h"
+
+namespace sentry {
+
+namespace {
+// One record for the key checks, as the service keeps one for its lifetime.
+uinfo g_record;
+bool g_locking = false;
+
+struct LockingScope {
+    LockingScope() { g_locking = true; }
+    ~LockingScope() { g_locking = false; }
+};
+}  // namespace
+
+bool LockInProgress() { return g_locking; }
+
+bool OnDeviceRemoval() {
+    DEBUG_MSG("DBT_DEVICEREMOVECOMPLETE");
+    // Every notice is judged on its own; checking the key is idempotent. A second notice for the same
+    // pull (HID and disk classes) comes during the wait and is not acted on, and one after the unlock
+    // finds the key back. Counting notices instead would miss pulls among unrelated removals.
+    if (g_seams.GetSwitch(L"QJ_RemoveLock") == 0 || g_seams.GetSwitch(L"QJ_EnableTolven") == 0) return false;
+    // A failed read is checked as an all-zero record, the same as nothing enrolled.
+    ZeroMemory(&g_record, sizeof(g_record));
+    if (!g_seams.ReadUserRecord(&g_record)) ZeroMemory(&g_record, sizeof(g_record));
+    if (g_seams.KeyPresent(&g_record)) return false;
+    DEBUG_MSG("!VerifyUserInfo");
+    LockSys(LOCKTYPE_KEY_REMOVED);
+    return true;
+}
+
+bool OnIntervalTick(UINT_PTR timerId) {
+    DEBUG_MSG("%s %d", Gbk(L"准备锁电脑").c_str(), static_cast<int>(timerId));
+    if (timerId != kIntervalTimerId) return false;
+    if (g_seams.GetSwitch(L"QJ_EnableTolven") == 0) return false;
+    if (g_seams.GetSwitch(L"QJ_IntervalMonitor") == 0) return false;
+    DEBUG_MSG("LOCK___GetMonitorKeyStyle(CStyle_INTERVALMONITOR)");
+    LockSys(LOCKTYPE_INTERVAL);
+    return true;
+}
+
+DWORD LockSys(int lockType) {
+    DEBUG_MSG_B("LockSys %d", lockType);
+    LockingScope scope;
+    LockRecord record;
+    ZeroMemory(&record, sizeof(record));
+    record.enuLockType = lockType;
+    DWORD written = g_seams.WriteLockRecord(&record, sizeof(record));
+    if (written != 0) Log(L"锁定记录写入失败，错误 %lu", written);
+
+    g_seams.ResetAlert();
+    if (!g_seams.StartPorter(kLockSwitch)) {
+        // Nothing will ever unlock a session that was never locked: keep watching instead of waiting.
+        DWORD error = GetLastError();
+        Log(L"Porter 未能锁定工作站（锁定类型 %d，错误 %lu），继续监视。", lockType, error);
+        DEBUG_MSG_E("LockSys");
+        return written;
+    }
+    g_seams.StopTimer();
+    switch (g_seams.WaitForUnlock()) {
+        case WaitResult::Unlocked:
+        case WaitResult::SessionUnlocked:
+            g_seams.ArmTimer();
+            break;
+        case WaitResult::Failed:
+            // Without the alert event no unlock can be seen; keep the interval lock alive regardless.
+            Log(L"等待解锁事件失败，间隔锁定继续。");
+            g_seams.ArmTimer();
+            break;
+        case WaitResult::Stopped:
+            break;
+    }
+    DEBUG_MSG_E("LockSys");
+    return written;
+}
+
+}  // namespace sentry

@@ -1,0 +1,342 @@
+// The service's run-time in this process, without the service control manager: the real hidden window,
+// interval timer, alert event and wait, with the settings, the key, the lock record and Porter faked.
+// This test thread plays the control dispatcher.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <aclapi.h>
+#include <dbt.h>
+#include <sddl.h>
+#include <wtsapi32.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sentrycore.h"
+
+using sentry::WaitResult;
+
+namespace {
+
+// Written by the service thread, read by the test thread.
+struct Shared {
+    CRITICAL_SECTION cs;
+    std::map<std::wstring, DWORD> switches;
+    bool keyPresent = false;
+    BOOL porterOk = TRUE;
+    std::vector<LONG> lockTypes;
+    std::vector<DWORD> states;
+    std::vector<DWORD> accepted;
+    std::vector<std::wstring> logs;
+    int porterStarts = 0;
+    int arms = 0;
+    Shared() { InitializeCriticalSection(&cs); }
+    ~Shared() { DeleteCriticalSection(&cs); }
+};
+Shared* g = nullptr;
+struct Hold {
+    Hold() { EnterCriticalSection(&g->cs); }
+    ~Hold() { LeaveCriticalSection(&g->cs); }
+};
+
+DWORD FakeSwitch(const wchar_t* name) {
+    Hold h;
+    auto it = g->switches.find(name);
+    return it == g->switches.end() ? 1 : it->second;
+}
+BOOL FakeRead(uinfo* record) {
+    ZeroMemory(record, sizeof(*record));
+    return TRUE;
+}
+BOOL FakeKey(const uinfo*) {
+    Hold h;
+    return g->keyPresent;
+}
+DWORD FakeWrite(const void* data, DWORD) {
+    Hold h;
+    g->lockTypes.push_back(static_cast<const LockRecord*>(data)->enuLockType);
+    return 0;
+}
+DWORD FakeMapping() { return 0; }
+BOOL FakeNotices(HWND) { return TRUE; }
+BOOL FakePorter(const wchar_t*) {
+    Hold h;
+    ++g->porterStarts;
+    SetLastError(g->porterOk ? 0 : ERROR_NO_TOKEN);
+    return g->porterOk;
+}
+void CountingArm() {
+    {
+        Hold h;
+        ++g->arms;
+    }
+    sentry::ArmIntervalTimer();
+}
+void FakeLog(const wchar_t* text) {
+    Hold h;
+    g->logs.push_back(text);
+}
+BOOL WINAPI FakeStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+    Hold h;
+    g->states.push_back(status->dwCurrentState);
+    g->accepted.push_back(status->dwControlsAccepted);
+    return TRUE;
+}
+
+DWORD WINAPI ServiceThread(LPVOID) {
+    sentry::RunService(nullptr);
+    return 0;
+}
+
+template <typename F>
+bool WaitFor(F condition, DWORD timeoutMs = 5000) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+class SentryRuntime : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g = &shared;
+        shared.switches = {{L"QJ_RemoveLock", 1}, {L"QJ_EnableTolven", 1}, {L"QJ_IntervalMonitor", 0}};
+        sentry::g_seams = sentry::DefaultSeams();
+        sentry::g_seams.GetSwitch = FakeSwitch;
+        sentry::g_seams.ReadUserRecord = FakeRead;
+        sentry::g_seams.KeyPresent = FakeKey;
+        sentry::g_seams.WriteLockRecord = FakeWrite;
+        sentry::g_seams.CreateLockMapping = FakeMapping;
+        sentry::g_seams.RegisterDeviceNotices = FakeNotices;
+        sentry::g_seams.StartPorter = FakePorter;
+        sentry::g_seams.ArmTimer = CountingArm;
+        sentry::g_seams.Log = FakeLog;
+        sentry::g_seams.ReportStatus = FakeStatus;
+        sentry::InitStatus();
+    }
+    void TearDown() override {
+        if (thread) {
+            if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+                sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+                WaitForSingleObject(thread, 10000);
+            }
+            CloseHandle(thread);
+        }
+        sentry::g_seams = sentry::DefaultSeams();
+        g = nullptr;
+    }
+
+    void Start(DWORD intervalMs = sentry::kIntervalPeriodMs) {
+        sentry::g_seams.intervalMs = intervalMs;
+        thread = CreateThread(nullptr, 0, ServiceThread, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_TRUE(WaitFor([] {
+            Hold h;
+            return !g->states.empty() && g->states.back() == SERVICE_RUNNING;
+        })) << "the run-time did not report RUNNING";
+        window = sentry::MonitorWindow();
+        ASSERT_NE(window, nullptr);
+    }
+    // Sends a removal notice; true when the window answered within timeoutMs (false: it is waiting).
+    bool SendRemoval(DWORD timeoutMs) {
+        DEV_BROADCAST_DEVICEINTERFACE_W dbi = {};
+        dbi.dbcc_size = sizeof(dbi);
+        dbi.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&dbi),
+                                   SMTO_NORMAL, timeoutMs, &result) != 0;
+    }
+    // True when the service thread answers messages again within the time.
+    bool Answers(DWORD timeoutMs = 5000) {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+    }
+    void SetAlert() {
+        HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
+        ASSERT_NE(e, nullptr) << GetLastError();
+        SetEvent(e);
+        CloseHandle(e);
+    }
+    int PorterStarts() {
+        Hold h;
+        return shared.porterStarts;
+    }
+    int Arms() {
+        Hold h;
+        return shared.arms;
+    }
+    bool Stopped(DWORD timeoutMs = 5000) { return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0; }
+
+    Shared shared;
+    HANDLE thread = nullptr;
+    HWND window = nullptr;
+};
+
+TEST_F(SentryRuntime, HiddenTopLevelWindowNamedAfterItsClass) {
+    Start();
+    EXPECT_EQ(FindWindowW(L"ZARN_MessageOnlyWindow", L"ZARN_MessageOnlyWindow"), window);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(GetAncestor(window, GA_PARENT), GetDesktopWindow()) << "a message-only window misses broadcasts";
+    {
+        Hold h;
+        EXPECT_EQ(shared.accepted.back(), static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SESSIONCHANGE));
+    }
+    EXPECT_EQ(sentry::ServiceControlHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr), NO_ERROR);
+    EXPECT_EQ(sentry::ServiceControlHandler(SERVICE_CONTROL_PAUSE, 0, nullptr, nullptr),
+              static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+}
+
+TEST_F(SentryRuntime, RemovalLocksWaitsForTheAlertAndIgnoresNoticesMeanwhile) {
+    Start();
+    // The notice that locks is itself not answered: its handler waits for the unlock.
+    EXPECT_FALSE(SendRemoval(500));
+    EXPECT_EQ(PorterStarts(), 1);
+    EXPECT_FALSE(Answers(500)) << "the service thread should be in its wait";
+
+    // Notices that arrive during the wait are not acted on, neither now nor after the unlock.
+    EXPECT_FALSE(SendRemoval(300));
+    EXPECT_FALSE(SendRemoval(300));
+    SetAlert();
+    ASSERT_TRUE(Answers());
+    Sleep(200);
+    ASSERT_TRUE(Answers());
+    EXPECT_EQ(PorterStarts(), 1);
+    EXPECT_TRUE(WaitFor([this] { return Arms() == 2; })) << "armed at creation and again after the unlock";
+
+    // The next notice is judged afresh: key back, nothing; key absent, a new lock.
+    {
+        Hold h;
+        shared.keyPresent = true;
+    }
+    EXPECT_TRUE(SendRemoval(5000));
+    EXPECT_EQ(PorterStarts(), 1);
+    {
+        Hold h;
+        shared.keyPresent = false;
+    }
+    EXPECT_FALSE(SendRemoval(500));
+    EXPECT_EQ(PorterStarts(), 2);
+    {
+        Hold h;
+        EXPECT_EQ(shared.lockTypes, (std::vector<LONG>{LOCKTYPE_KEY_REMOVED, LOCKTYPE_KEY_REMOVED}));
+    }
+}
+
+TEST_F(SentryRuntime, StopDuringTheWaitEndsTheRunWithoutRearming) {
+    Start();
+    EXPECT_FALSE(SendRemoval(500));
+    ASSERT_FALSE(Answers(500));
+    EXPECT_EQ(sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr), NO_ERROR);
+    ASSERT_TRUE(Stopped()) << "the stop did not end the wait";
+    EXPECT_EQ(Arms(), 1);
+    EXPECT_EQ(sentry::MonitorWindow(), nullptr);
+    {
+        Hold h;
+        // STOP_PENDING from the handler first; STOPPED only from the service thread, once, last.
+        ASSERT_GE(shared.states.size(), 3u);
+        EXPECT_EQ(shared.states[shared.states.size() - 2], static_cast<DWORD>(SERVICE_STOP_PENDING));
+        EXPECT_EQ(shared.states.back(), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(std::count(shared.states.begin(), shared.states.end(), static_cast<DWORD>(SERVICE_STOPPED)), 1);
+        EXPECT_EQ(shared.accepted.back(), 0u);
+    }
+    // The service's handle on the alert event is closed after its loop.
+    EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, CORELIB_ALERT_EVENT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(SentryRuntime, StopWhileWatchingEndsTheRun) {
+    Start();
+    EXPECT_EQ(sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr), NO_ERROR);
+    ASSERT_TRUE(Stopped());
+    Hold h;
+    EXPECT_EQ(shared.states.back(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(shared.porterStarts, 0);
+}
+
+TEST_F(SentryRuntime, SessionUnlockByAnotherRouteEndsTheWait) {
+    Start();
+    // An unlock seen while watching must not end the next wait early.
+    sentry::ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_UNLOCK, nullptr, nullptr);
+    ASSERT_TRUE(Answers());
+    EXPECT_FALSE(SendRemoval(500));
+    EXPECT_FALSE(Answers(500)) << "an unlock from before the lock ended its wait";
+
+    for (DWORD other : {WTS_SESSION_LOCK, WTS_CONSOLE_CONNECT, WTS_REMOTE_DISCONNECT}) {
+        EXPECT_EQ(sentry::ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, other, nullptr, nullptr), NO_ERROR);
+        EXPECT_FALSE(Answers(300)) << "session event " << other << " ended the wait";
+    }
+    sentry::ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_UNLOCK, nullptr, nullptr);
+    EXPECT_TRUE(Answers());
+    EXPECT_TRUE(WaitFor([this] { return Arms() == 2; })) << "the timer was not re-armed";
+
+    // A logon (after the locked user logged off) ends it too.
+    EXPECT_FALSE(SendRemoval(500));
+    EXPECT_FALSE(Answers(500));
+    sentry::ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, nullptr, nullptr);
+    EXPECT_TRUE(Answers());
+    EXPECT_TRUE(WaitFor([this] { return Arms() == 3; }));
+}
+
+TEST_F(SentryRuntime, IntervalTimerLocksAndIsRearmedByTheUnlock) {
+    shared.switches[L"QJ_RemoveLock"] = 0;
+    shared.switches[L"QJ_IntervalMonitor"] = 1;
+    Start(150);
+    ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 1; })) << "the interval timer did not lock";
+    EXPECT_FALSE(Answers(500));
+    EXPECT_EQ(PorterStarts(), 1) << "the timer must be stopped during the wait";
+    {
+        Hold h;
+        EXPECT_EQ(shared.lockTypes, std::vector<LONG>{LOCKTYPE_INTERVAL});
+    }
+    SetAlert();
+    ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 2; })) << "the timer was not re-armed";
+}
+
+TEST_F(SentryRuntime, PorterFailureKeepsWatchingWithTheTimerArmed) {
+    shared.porterOk = FALSE;
+    shared.switches[L"QJ_IntervalMonitor"] = 1;
+    Start(100);
+    EXPECT_TRUE(SendRemoval(5000)) << "waited although Porter never started";
+    // The timer keeps ticking, and every tick tries again.
+    EXPECT_TRUE(WaitFor([this] { return PorterStarts() >= 4; }));
+    EXPECT_EQ(Arms(), 1);
+    Hold h;
+    EXPECT_FALSE(shared.logs.empty());
+}
+
+// The event's DACL names SYSTEM and Administrators only (no NULL DACL); it is auto-reset.
+TEST_F(SentryRuntime, AlertEventIsAutoResetAndOnlyForSystemAndAdministrators) {
+    Start();
+    HANDLE e = OpenEventW(READ_CONTROL | SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
+    ASSERT_NE(e, nullptr) << GetLastError();
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_EQ(GetSecurityInfo(e, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(dacl, nullptr) << "NULL DACL: everybody may set or reset the event";
+    ASSERT_EQ(dacl->AceCount, 2);
+    std::vector<std::wstring> sids;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_TRUE(ace->Mask == GENERIC_ALL || ace->Mask == EVENT_ALL_ACCESS) << std::hex << ace->Mask;
+        wchar_t* text = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, &text));
+        sids.push_back(text);
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    EXPECT_EQ(sids, (std::vector<std::wstring>{L"S-1-5-18", L"S-1-5-32-544"}));
+
+    SetEvent(e);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(e);
+}
+
+}  // namespace

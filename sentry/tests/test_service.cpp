@@ -1,0 +1,397 @@
+// Sentry as a real service under the Wine service control manager, installed from a folder of its own
+// with the recording test Porter beside it as Porter.exe. Removal notices are sent to its window the
+// way Windows sends them; a notice that times out shows that the service sits in its locked wait.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "corelib.h"
+#include "testsupport.h"
+#include "tokensim.h"
+#include "usbdisk.h"
+
+namespace {
+
+const wchar_t kService[] = L"Sentry";
+const wchar_t kDescription[] = L"Tolven电脑锁的基础服务程序，如果停止或禁用该服务，系统将无法正常工作";
+const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const DWORD kBlockedMs = 1500;  // a notice not answered within this is taken as "waiting for the unlock"
+
+template <typename F>
+bool WaitFor(F condition, DWORD timeoutMs = 10000) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// The service's current state, 0 when it is not installed.
+DWORD ServiceState() {
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!m) return 0;
+    SC_HANDLE s = OpenServiceW(m, kService, SERVICE_QUERY_STATUS);
+    DWORD state = 0;
+    SERVICE_STATUS st;
+    if (s && QueryServiceStatus(s, &st)) state = st.dwCurrentState;
+    if (s) CloseServiceHandle(s);
+    CloseServiceHandle(m);
+    return state;
+}
+
+bool Installed() {
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!m) return false;
+    SC_HANDLE s = OpenServiceW(m, kService, SERVICE_QUERY_CONFIG);
+    DWORD e = GetLastError();
+    if (s) CloseServiceHandle(s);
+    CloseServiceHandle(m);
+    EXPECT_TRUE(s || e == ERROR_SERVICE_DOES_NOT_EXIST) << e;
+    return s != nullptr;
+}
+
+// Leaves no service behind, whatever an earlier run left (AUTO_START services come back with the wineserver).
+void RemoveAnyService() {
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!m) return;
+    if (SC_HANDLE s = OpenServiceW(m, kService, SERVICE_ALL_ACCESS)) {
+        SERVICE_STATUS st;
+        ControlService(s, SERVICE_CONTROL_STOP, &st);
+        WaitFor([] { DWORD state = ServiceState(); return state == SERVICE_STOPPED || state == 0; });
+        DeleteService(s);
+        CloseServiceHandle(s);
+    }
+    CloseServiceHandle(m);
+    WaitFor([] { return !Installed(); });
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+        start = end + 1;
+    }
+    return out;
+}
+
+// One key mode: how its key is enrolled, plugged, pulled and how its removal is announced.
+struct KeyMode {
+    const char* name;
+    std::function<void(uinfo*)> enroll;
+    std::function<void()> plug, pull;
+    std::function<bool(HWND, DWORD, DWORD*)> notifyRemoval;
+};
+
+class SentryService : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RemoveAnyService();
+        ts::ResetSettings();
+        dir = ts::MakeTempDir(L"sentry");
+        ASSERT_FALSE(dir.empty());
+        Install(L"Sentry.exe");
+    }
+    void TearDown() override {
+        if (!dir.empty()) {
+            ts::ChildResult r = Run(L"/Uninstall");
+            EXPECT_EQ(r.exitCode, 0u) << r.output;
+        }
+        RemoveAnyService();
+        ts::ResetSettings();
+        if (!dir.empty()) ts::RemoveTree(dir);
+    }
+
+    // The install folder: the given service build as Sentry.exe, the recording Porter as Porter.exe,
+    // and the libraries of the build.
+    void Install(const std::wstring& sentryBuild) {
+        ASSERT_TRUE(CopyFileW(ts::InExeDir(sentryBuild).c_str(), (dir + L"\\Sentry.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(ts::InExeDir(L"PorterRecorder.exe").c_str(), (dir + L"\\Porter.exe").c_str(), FALSE));
+        WIN32_FIND_DATAW fd;
+        HANDLE f = FindFirstFileW(ts::InExeDir(L"*.dll").c_str(), &fd);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        do {
+            CopyFileW(ts::InExeDir(fd.cFileName).c_str(), (dir + L"\\" + fd.cFileName).c_str(), FALSE);
+        } while (FindNextFileW(f, &fd));
+        FindClose(f);
+    }
+    ts::ChildResult Run(const std::wstring& args) {
+        return ts::RunChild(L"\"" + dir + L"\\Sentry.exe\" " + args, 30000);
+    }
+    void StartService() {
+        ts::ChildResult r = Run(L"/start");
+        ASSERT_EQ(r.exitCode, 0u) << r.output;
+        ASSERT_TRUE(WaitFor([] { return ServiceState() == SERVICE_RUNNING; })) << ServiceState();
+        ASSERT_TRUE(WaitFor([this] { return (window = FindWindowW(L"ZARN_MessageOnlyWindow", nullptr)) != nullptr; }))
+            << "the service's window cannot be found from here";
+    }
+    // The test Porter's record: one line per run, its command line and, after a tab, its desktop.
+    std::vector<std::string> PorterRuns() { return Lines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt")); }
+    std::vector<std::string> PorterCalls() {
+        std::vector<std::string> out;
+        for (const std::string& run : PorterRuns()) out.push_back(run.substr(0, run.find('\t')));
+        return out;
+    }
+    bool WaitPorterCalls(size_t n) {
+        return WaitFor([this, n] { return PorterCalls().size() >= n; });
+    }
+    // True when the service answers a message within the time (it is not in its locked wait).
+    bool Answers(DWORD timeoutMs = 5000) {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+    }
+    void SetAlert() {
+        HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
+        ASSERT_NE(e, nullptr) << GetLastError();
+        EXPECT_TRUE(SetEvent(e));
+        CloseHandle(e);
+    }
+    LONG TakeLockType() {
+        LockRecord record;
+        memset(&record, 0xCC, sizeof(record));
+        EXPECT_EQ(ReadFromSharedMemory(&record, sizeof(record)), 0u);
+        return record.enuLockType;
+    }
+    void SetSwitches(DWORD removeLock, DWORD enableTolven, DWORD intervalMonitor) {
+        ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", removeLock));
+        ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_EnableTolven", enableTolven));
+        ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_IntervalMonitor", intervalMonitor));
+    }
+    void StoreRecord(const uinfo& record) {
+        ASSERT_TRUE(ts::SetBinary(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_uinfo", &record, sizeof(record)));
+    }
+
+    void KeyRemovalRoad(const KeyMode& mode);
+
+    std::wstring dir;
+    HWND window = nullptr;
+};
+
+TEST_F(SentryService, StartInstallsWithTheSettingsAndRuns) {
+    ASSERT_FALSE(Installed());
+    StartService();
+
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(m, nullptr);
+    SC_HANDLE s = OpenServiceW(m, kService, SERVICE_QUERY_CONFIG);
+    ASSERT_NE(s, nullptr);
+    std::vector<BYTE> buf(8192);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigW(s, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buf.data()),
+                                    static_cast<DWORD>(buf.size()), &needed))
+        << GetLastError();
+    const QUERY_SERVICE_CONFIGW* c = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buf.data());
+    EXPECT_EQ(c->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+    EXPECT_EQ(c->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(c->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    // Quoted: a folder with spaces must not be read as a shorter program path.
+    EXPECT_EQ(ts::Narrow(c->lpBinaryPathName), ts::Narrow(L"\"" + dir + L"\\Sentry.exe\""));
+    EXPECT_EQ(ts::Narrow(c->lpDisplayName), "Sentry");
+    EXPECT_TRUE(!c->lpLoadOrderGroup || !*c->lpLoadOrderGroup);
+    EXPECT_TRUE(!c->lpDependencies || !*c->lpDependencies);
+    EXPECT_EQ(c->dwTagId, 0u);
+    EXPECT_EQ(ts::Narrow(c->lpServiceStartName), "LocalSystem");
+
+    ASSERT_TRUE(QueryServiceConfig2W(s, SERVICE_CONFIG_DESCRIPTION, buf.data(), static_cast<DWORD>(buf.size()), &needed))
+        << GetLastError();
+    const SERVICE_DESCRIPTIONW* d = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buf.data());
+    ASSERT_NE(d->lpDescription, nullptr);
+    EXPECT_EQ(ts::Narrow(d->lpDescription), ts::Narrow(kDescription));
+    CloseServiceHandle(s);
+    s = OpenServiceW(m, kService, SERVICE_QUERY_STATUS);
+    ASSERT_NE(s, nullptr);
+    SERVICE_STATUS status;
+    ASSERT_TRUE(QueryServiceStatus(s, &status));
+    // Session changes are taken, so that an unlock by any route ends a wait.
+    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SESSIONCHANGE));
+    CloseServiceHandle(s);
+    CloseServiceHandle(m);
+
+    // A running service: /start and /Install change nothing, in any letter case.
+    for (const wchar_t* again : {L"/START", L"/Start", L"/Install", L"/INSTALL"}) {
+        ts::ChildResult r = Run(again);
+        EXPECT_EQ(r.exitCode, 0u) << ts::Narrow(again) << r.output;
+        EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING)) << ts::Narrow(again);
+    }
+}
+
+TEST_F(SentryService, StopWaitsUntilStoppedAndUninstallRemoves) {
+    StartService();
+    ts::ChildResult r = Run(L"/stop");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    // The stop has completed when the switch returns, so the program file may be replaced now.
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(DeleteFileW((dir + L"\\Sentry.exe").c_str())) << GetLastError();
+    Install(L"Sentry.exe");
+    EXPECT_EQ(FindWindowW(L"ZARN_MessageOnlyWindow", nullptr), nullptr);
+    r = Run(L"/STOP");
+    EXPECT_EQ(r.exitCode, 0u) << "a stopped service is stopped: " << r.output;
+
+    StartService();
+    r = Run(L"/Uninstall");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_FALSE(Installed());
+    EXPECT_EQ(FindWindowW(L"ZARN_MessageOnlyWindow", nullptr), nullptr);
+    r = Run(L"/uninstall");
+    EXPECT_EQ(r.exitCode, 0u) << "nothing to remove: " << r.output;
+}
+
+TEST_F(SentryService, SwitchesWithoutAService) {
+    // A stop needs no service and installs none (on XP none may ever be installed).
+    ts::ChildResult r = Run(L"/stop");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_FALSE(Installed());
+
+    // Anything but a switch runs as the service, which fails outside the service control manager.
+    r = Run(L"/start now");
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)) << r.output;
+    EXPECT_FALSE(Installed());
+
+    r = Run(L"/Install");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    r = Run(L"/Install");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_TRUE(Installed());
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED)) << "installing does not start it";
+}
+
+// The interval lock of the short-period build: lock type 2, the timer stopped during the wait and
+// armed again by the unlock; a stop ends a wait.
+TEST_F(SentryService, IntervalLockWaitsAndIsRearmedByTheUnlock) {
+    Install(L"SentryShortPeriod.exe");
+    SetSwitches(0, 1, 1);
+    StartService();
+    ASSERT_TRUE(WaitPorterCalls(1)) << "the interval timer did not lock";
+    EXPECT_EQ(PorterCalls(), std::vector<std::string>{"/LockWorkStation"});
+    EXPECT_EQ(TakeLockType(), LOCKTYPE_INTERVAL);
+    EXPECT_FALSE(Answers(kBlockedMs)) << "not waiting for the unlock";
+    Sleep(3000);
+    EXPECT_EQ(PorterCalls().size(), 1u) << "the timer ticked during the wait";
+
+    SetAlert();
+    ASSERT_TRUE(WaitPorterCalls(2)) << "the unlock did not re-arm the timer";
+    EXPECT_EQ(TakeLockType(), LOCKTYPE_INTERVAL);
+    EXPECT_FALSE(Answers(kBlockedMs));
+
+    ts::ChildResult r = Run(L"/stop");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// When Porter cannot lock the session, nothing would ever end a wait: the service keeps answering.
+TEST_F(SentryService, NoWaitWhenPorterCannotLock) {
+    // Nothing enrolled: with both switches on, every removal notice locks.
+    SetSwitches(1, 1, 0);
+    ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode", 0));
+    const struct {
+        const char* what;
+        const wchar_t* porterBuild;  // nullptr: no Porter.exe at all
+    } cases[] = {
+        {"the real Porter, whose LockWorkStation fails under Wine", L"Porter.exe"},
+        {"no Porter.exe beside the service", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileW((dir + L"\\Porter.exe").c_str());
+        if (c.porterBuild) {
+            ASSERT_TRUE(CopyFileW(ts::InExeDir(c.porterBuild).c_str(), (dir + L"\\Porter.exe").c_str(), FALSE));
+        }
+        StartService();
+        ts::UsbDisk other = ts::UsbDisk::FlashDisk(L"OTHER1");
+        for (int i = 0; i < 2; ++i) {
+            DWORD error = 0;
+            EXPECT_TRUE(other.NotifyRemoval(window, 15000, &error)) << "notice " << i << ": " << error;
+        }
+        EXPECT_EQ(TakeLockType(), LOCKTYPE_KEY_REMOVED) << "the lock was attempted";
+        ts::ChildResult r = Run(L"/stop");
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+    }
+}
+
+TEST_F(SentryService, BothKeyModesLockOnRemovalAndWaitForTheUnlock) {
+    ts::UsbDisk disk = ts::UsbDisk::FlashDisk(L"SENTRY42");
+    const KeyMode modes[] = {
+        {"USB disk",
+         [&](uinfo* r) {
+             ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode", 0));
+             wcscpy(r->lpDriverUID[2], disk.Id().c_str());
+         },
+         [&] { ASSERT_TRUE(disk.Plug()); }, [&] { ASSERT_TRUE(disk.Pull()); },
+         [&](HWND w, DWORD ms, DWORD* e) { return disk.NotifyRemoval(w, ms, e); }},
+        {"token",
+         [&](uinfo* r) {
+             ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode", 1));
+             r->ulTokenSerial = ts::tokensim::Fold(0x5E47, 0x0101);
+         },
+         [&] { ASSERT_TRUE(ts::tokensim::Insert({ts::tokensim::MakeToken(0x5E47, 0x0101, "ZARN-S")})); },
+         [&] { ASSERT_TRUE(ts::tokensim::RemoveAll()); },
+         [&](HWND w, DWORD ms, DWORD* e) {
+             return ts::SendInterfaceNotice(w, DBT_DEVICEREMOVECOMPLETE, kHidClass, L"\\\\?\\hid#vid_096e&pid_0006#1",
+                                            ms, e);
+         }},
+    };
+    for (const KeyMode& mode : modes) {
+        SCOPED_TRACE(mode.name);
+        ts::tokensim::Reset();
+        KeyRemovalRoad(mode);
+        if (HasFatalFailure()) return;
+    }
+    ts::tokensim::Reset();
+}
+
+void SentryService::KeyRemovalRoad(const KeyMode& mode) {
+    SetSwitches(1, 1, 0);
+    uinfo record = {};
+    wcscpy(record.lpUserName, L"tester");
+    mode.enroll(&record);
+    StoreRecord(record);
+    mode.plug();
+    ts::WriteFileBytes(dir + L"\\PorterCalls.txt", "");
+    StartService();
+    if (::testing::Test::HasFatalFailure()) return;
+
+    DWORD error = 0;
+    EXPECT_TRUE(mode.notifyRemoval(window, 5000, &error)) << "key present: the notice is answered, " << error;
+    Sleep(300);
+    EXPECT_TRUE(PorterCalls().empty()) << "locked although the key is present";
+
+    mode.pull();
+    EXPECT_FALSE(mode.notifyRemoval(window, kBlockedMs, &error)) << "key pulled: the service should be waiting";
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
+    ASSERT_TRUE(WaitPorterCalls(1));
+    EXPECT_EQ(PorterCalls(), std::vector<std::string>{"/LockWorkStation"});
+    // On the interactive desktop, which it is to lock.
+    EXPECT_EQ(PorterRuns(), std::vector<std::string>{"/LockWorkStation\twinsta0\\default"});
+    EXPECT_EQ(TakeLockType(), LOCKTYPE_KEY_REMOVED);
+
+    // The unlock ends the wait; notices that came during it are not acted on afterwards.
+    EXPECT_FALSE(mode.notifyRemoval(window, 300, &error));
+    SetAlert();
+    ASSERT_TRUE(Answers()) << "the unlock did not end the wait";
+    Sleep(300);
+    ASSERT_TRUE(Answers());
+    EXPECT_EQ(PorterCalls().size(), 1u);
+
+    // Watching again: the key back, a notice does nothing; pulled, it locks again, and a stop ends that wait.
+    mode.plug();
+    EXPECT_TRUE(mode.notifyRemoval(window, 5000, &error)) << error;
+    EXPECT_EQ(PorterCalls().size(), 1u);
+    mode.pull();
+    EXPECT_FALSE(mode.notifyRemoval(window, kBlockedMs, &error));
+    EXPECT_TRUE(WaitPorterCalls(2));
+    ts::ChildResult r = Run(L"/stop");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+}  // namespace
