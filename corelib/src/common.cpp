@@ -6,6 +6,7 @@ namespace corelib {
 
 Seams g_seams = {
     ::GetVolumeNameForVolumeMountPointW,
+    ::RegisterDeviceNotificationW,
 };
 
 namespace {

@@ -26,6 +26,8 @@ size_t FieldLength(const wchar_t* field, size_t cch);
 // Only unit tests that link Corelib's objects replace an entry.
 struct Seams {
     BOOL(WINAPI* GetVolumeNameForVolumeMountPointW)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD cch);
+    // Wine registers but never delivers device notices for simulated disks: unit tests check the filters here.
+    HDEVNOTIFY(WINAPI* RegisterDeviceNotificationW)(HANDLE recipient, LPVOID filter, DWORD flags);
 };
 extern Seams g_seams;
 
