@@ -12,7 +12,7 @@ echo "Starting a fresh Wine prefix..."
 wine_bed_start
 INSTALL="$WINEPREFIX/drive_c/Program Files/Tolven"
 mkdir -p "$INSTALL"
-cp "$ROOT"/dist/* "$INSTALL"/
+cp "${DIST:-$ROOT/dist}"/* "$INSTALL"/
 cp "$BUILD/bin/tolven_demo.exe" "$INSTALL"/
 echo "Installed: $(cd "$INSTALL" && ls | tr '\n' ' ')"
 wine "$INSTALL/tolven_demo.exe" | tr -d '\r'
