@@ -1,10 +1,326 @@
-// Not yet built: placeholder bodies so that Corelib.dll exports its whole interface.
+// Corelib's own key dialogs: the boot key notice (121) and the locked notice (136), shown from any
+// program through the IWindowUI object that GetWindowUI hands out. They follow the GINA's dialogs
+// of the same numbers, except that the boot notice ends on F8 instead of opening an emergency login
+// and the locked notice takes part in the service's lock-record exchange.
 #include "internal.h"
+#include "sharedmem_internal.h"
+
+#include <dbt.h>
+#include <new>
+#include <string.h>
+
+// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
+#include <objidl.h>
+#include <propidl.h>
+#include <gdiplus.h>
+
+#include "prefs.h"
+#include "res/corelib_res.h"
+
+namespace corelib {
+namespace {
+
+const int kF8Result = VK_F8;  // 119: the caller's cue for its emergency path
+const wchar_t kBootNoticeProp[] = L"CorelibBootNotice";
+const wchar_t kIntervalLockText[] = L"间隔时间锁定计算机，您可以禁用些功能。";
+const wchar_t kKeyRemovedText[] = L"认证KEY已取下，计算机进入锁定状态。";
+
+// Classes whose arrivals can bring the key: tokens are HID devices, flash disks are disks.
+const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+// Everything one showing of a dialog needs. It lives on the caller's stack for the length of
+// ShowDialog, so two threads showing dialogs at once never share a record.
+struct DialogState {
+    uinfo user;
+    LockRecord lock;
+    HDEVNOTIFY notices[2];
+    HHOOK keyHook;
+    HBITMAP picture;
+    wchar_t message[260];
+    wchar_t picturePath[260];
+};
+
+DialogState* StateOf(HWND dlg) { return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER)); }
+
+void CenterWindowTopmost(HWND window) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return;
+    int refW, refH;
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) {
+        HWND parent = GetParent(window);
+        if (!parent) parent = GetDesktopWindow();
+        RECT pr = {};
+        GetWindowRect(parent, &pr);
+        refW = pr.right - pr.left;
+        refH = pr.bottom - pr.top;
+    } else {
+        refW = GetSystemMetrics(SM_CXSCREEN);
+        refH = GetSystemMetrics(SM_CYSCREEN);
+    }
+    int x = (refW - (r.right - r.left)) / 2;
+    int y = (refH - (r.bottom - r.top)) / 3;
+    SetWindowPos(window, HWND_TOPMOST, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0, SWP_NOSIZE);
+    SetForegroundWindow(window);
+}
+
+// Registered here rather than through RegisterDeviceNotification_GUID so that the handles can be
+// released with the dialog.
+void RegisterKeyNotices(HWND dlg, HDEVNOTIFY out[2]) {
+    const GUID* classes[2] = {&kHidClass, &kDiskClass};
+    for (int i = 0; i < 2; ++i) {
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = *classes[i];
+        out[i] = g_seams.RegisterDeviceNotificationW(dlg, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        DEBUG_MSG("RegisterDeviceNotification=%d", static_cast<int>(GetLastError()));
+    }
+}
+
+void UnregisterKeyNotices(HDEVNOTIFY notices[2]) {
+    for (int i = 0; i < 2; ++i) {
+        if (notices[i]) UnregisterDeviceNotification(notices[i]);
+        notices[i] = nullptr;
+    }
+}
+
+// A volume or device-interface arrival is the only notice that may bring the key.
+bool IsKeyArrival(WPARAM wp, LPARAM lp) {
+    if (wp != DBT_DEVICEARRIVAL || !lp) return false;
+    DWORD type = reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype;
+    DEBUG_MSG("%d", static_cast<int>(type));
+    return type == DBT_DEVTYP_VOLUME || type == DBT_DEVTYP_DEVICEINTERFACE;
+}
+
+// The boot notice's own key test, the same choice VerifyUserInfo makes: any non-zero device mode,
+// -1 (not yet chosen) included, is the token.
+bool BootKeyPresent(const uinfo* record) {
+    if (GetMonitorKeyStyle(L"QJ_AppDriveMode") != 0) return UE_CheckEpasByDriveID(record) != FALSE;
+    return UP_CheckUDeskByDriveID(record) != FALSE;
+}
+
+// A key-up goes to whichever control holds the focus, never to the dialog procedure, so F8 is
+// caught on its way out of the thread's queue. Only windows of a boot notice count. With no focus
+// at all the active window gets the key as a system key.
+LRESULT CALLBACK F8Hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && wp == PM_REMOVE) {
+        MSG* m = reinterpret_cast<MSG*>(lp);
+        if ((m->message == WM_KEYUP || m->message == WM_SYSKEYUP) && m->wParam == VK_F8 && m->hwnd) {
+            HWND root = GetAncestor(m->hwnd, GA_ROOT);
+            if (root && GetPropW(root, kBootNoticeProp)) {
+                EndDialog(root, kF8Result);
+                m->message = WM_NULL;
+            }
+        }
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+HBITMAP LoadUserPicture(const wchar_t* path) {
+    HBITMAP bitmap = nullptr;
+    if (path && *path) {
+        // Started for this one load: no GDI+ state outlives the dialog in a library that any
+        // program may load and free.
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartupInput input;
+        if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
+            Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
+            if (image && image->GetLastStatus() == Gdiplus::Ok &&
+                image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok)
+                bitmap = nullptr;
+            delete image;
+            Gdiplus::GdiplusShutdown(token);
+        }
+    }
+    if (!bitmap) {
+        bitmap = static_cast<HBITMAP>(LoadImageW(ModuleHandle(), MAKEINTRESOURCEW(IDB_LIB_DEFAULT_USER), IMAGE_BITMAP,
+                                                 0, 0, LR_CREATEDIBSECTION));
+    }
+    return bitmap;
+}
+
+void PaintUserPicture(HWND dlg, HBITMAP picture) {
+    HWND frame = GetDlgItem(dlg, IDC_LIB_USER_PICTURE);
+    BITMAP bm = {};
+    if (!frame || !picture || !GetObjectW(picture, sizeof(bm), &bm)) return;
+    RECT rc;
+    GetClientRect(frame, &rc);
+    HDC dc = GetDC(frame);
+    if (!dc) return;
+    HDC mem = CreateCompatibleDC(dc);
+    if (mem) {
+        HGDIOBJ old = SelectObject(mem, picture);
+        SetStretchBltMode(dc, HALFTONE);
+        SetBrushOrgEx(dc, 0, 0, nullptr);
+        StretchBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteDC(mem);
+    }
+    ReleaseDC(frame, dc);
+}
+
+INT_PTR CALLBACK DlgProcWinLogo(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG: {
+        DEBUG_MSG_B("%s", "DlgProcWinLogo");
+        DialogState* s = reinterpret_cast<DialogState*>(lp);
+        SetWindowLongPtrW(dlg, DWLP_USER, lp);
+        GetUserInfo(&s->user);
+        SetPropW(dlg, kBootNoticeProp, reinterpret_cast<HANDLE>(1));
+        s->keyHook = SetWindowsHookExW(WH_GETMESSAGE, F8Hook, nullptr, GetCurrentThreadId());
+        if (!s->keyHook) DEBUG_MSG("SetWindowsHookEx=%d", static_cast<int>(GetLastError()));
+        CenterWindowTopmost(dlg);
+        RegisterKeyNotices(dlg, s->notices);
+        if (BootKeyPresent(&s->user)) EndDialog(dlg, 1);
+        return TRUE;  // the system's focus: the "◎" button
+    }
+    case WM_DEVICECHANGE: {
+        DialogState* s = StateOf(dlg);
+        if (s && IsKeyArrival(wp, lp) && BootKeyPresent(&s->user)) EndDialog(dlg, 1);
+        SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        // Only the "◎" button ends the notice; Enter and Esc do nothing.
+        if (LOWORD(wp) == IDC_LIB_SHUTDOWN_BUTTON) EndDialog(dlg, IDC_LIB_SHUTDOWN_BUTTON);
+        return TRUE;
+    case WM_DESTROY: {
+        DialogState* s = StateOf(dlg);
+        if (s) {
+            if (s->keyHook) UnhookWindowsHookEx(s->keyHook);
+            s->keyHook = nullptr;
+            UnregisterKeyNotices(s->notices);
+        }
+        RemovePropW(dlg, kBootNoticeProp);
+        DEBUG_MSG_E("%s", "DlgProcWinLogo");
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+
+// Button 1 and a key arrival end the notice the same way: the service waiting after a lock is told.
+void EndLockedNotice(HWND dlg, const DialogState* s) {
+    if (s->lock.enuLockType != LOCKTYPE_NONE) SignalAlertEvent();
+    EndDialog(dlg, IDOK);
+}
+
+INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG: {
+        DEBUG_MSG_B("%s", "DlgProcaLocked");
+        DialogState* s = reinterpret_cast<DialogState*>(lp);
+        SetWindowLongPtrW(dlg, DWLP_USER, lp);
+        GetUserInfo(&s->user);
+        wchar_t ini[260] = {};
+        ZarnRegByDllPath(ini, L"\\Config.ini");
+        ini[259] = 0;
+        prefs::Read(ini, L"Preferences", L"LockMes", L"", s->message, 260);
+        prefs::Read(ini, L"Preferences", L"UserPic", L"", s->picturePath, 260);
+        RegisterKeyNotices(dlg, s->notices);
+
+        SetDlgItemTextW(dlg, IDC_LIB_LOCK_MESSAGE, s->message);
+        wchar_t name[50];
+        lstrcpynW(name, s->user.lpUserName, 50);  // terminated even when the stored field is not
+        SetDlgItemTextW(dlg, IDC_LIB_USER_NAME, name);
+
+        // Read once, which clears it; without a service the buffer stays zero: nothing pending.
+        DWORD e = ReadFromSharedMemory(&s->lock, sizeof(s->lock));
+        if (e) DEBUG_MSG("ReadFromSharedMemory=%d", static_cast<int>(e));
+        BOOL enable = GetMonitorKeyStyle(L"QJ_SuoPingCheckKey") == 0;
+        switch (s->lock.enuLockType) {
+        case LOCKTYPE_INTERVAL:
+            SetDlgItemTextW(dlg, IDC_LIB_LOCK_STATUS, kIntervalLockText);
+            break;
+        case LOCKTYPE_KEY_REMOVED:
+            SetDlgItemTextW(dlg, IDC_LIB_LOCK_STATUS, kKeyRemovedText);
+            break;
+        case LOCKTYPE_NONE:
+            enable = TRUE;
+            break;
+        }
+        EnableWindow(GetDlgItem(dlg, IDOK), enable);
+
+        s->picture = LoadUserPicture(s->picturePath);  // once, not at every paint
+        return FALSE;  // no focus of its own
+    }
+    case WM_COMMAND: {
+        // Enter reaches here as IDOK even while the button is disabled: only an enabled button unlocks.
+        DialogState* s = StateOf(dlg);
+        if (s && LOWORD(wp) == IDOK && IsWindowEnabled(GetDlgItem(dlg, IDOK))) EndLockedNotice(dlg, s);
+        return TRUE;
+    }
+    case WM_DEVICECHANGE: {
+        DialogState* s = StateOf(dlg);
+        if (s && IsKeyArrival(wp, lp) && VerifyUserInfo(&s->user)) EndLockedNotice(dlg, s);
+        SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    }
+    case WM_PAINT: {
+        // The dialog's own painting first: its background erase would cover the picture.
+        DialogState* s = StateOf(dlg);
+        PAINTSTRUCT ps;
+        if (BeginPaint(dlg, &ps)) EndPaint(dlg, &ps);
+        if (s) PaintUserPicture(dlg, s->picture);
+        return TRUE;
+    }
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lp)) == IDC_LIB_LOCK_STATUS) SetTextColor(dc, RGB(255, 0, 0));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DESTROY: {
+        DialogState* s = StateOf(dlg);
+        if (s) {
+            UnregisterKeyNotices(s->notices);
+            if (s->picture) DeleteObject(s->picture);
+            s->picture = nullptr;
+        }
+        DEBUG_MSG_E("%s", "DlgProcaLocked");
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+
+class DLGLockSystem final : public IWindowUI {
+public:
+    int ShowDialog(int dialogId) override {
+        DLGPROC proc;
+        switch (dialogId) {
+        case IDD_LIB_BOOT_NOTICE:
+            proc = DlgProcWinLogo;
+            break;
+        case IDD_LIB_LOCKED_NOTICE:
+            proc = DlgProcaLocked;
+            break;
+        default:
+            return 0;
+        }
+        DialogState state;
+        memset(&state, 0, sizeof(state));
+        INT_PTR r = DialogBoxParamW(ModuleHandle(), MAKEINTRESOURCEW(dialogId), nullptr, proc,
+                                    reinterpret_cast<LPARAM>(&state));
+        if (r == -1) DEBUG_MSG("DialogBoxParam=%d", static_cast<int>(GetLastError()));
+        SecureZeroMemory(&state, sizeof(state));  // the record holds passwords
+        return static_cast<int>(r);
+    }
+    void SetValue(int value) override { value_ = value; }
+    void Release() override { delete this; }
+
+private:
+    int value_ = 0;
+};
+
+}  // namespace
+}  // namespace corelib
 
 extern "C" {
 
 IWindowUI* CORELIB_CALL GetWindowUI(void) {
-    return nullptr;
+    return new (std::nothrow) corelib::DLGLockSystem();
 }
 
 }  // extern "C"
