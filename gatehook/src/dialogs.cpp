@@ -1,0 +1,310 @@
+// The three dialogs of the GINA: boot key notice, emergency login and locked notice.
+#include "internal.h"
+
+#include <dbt.h>
+#include <strsafe.h>
+#include <wchar.h>
+
+// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
+#include <objidl.h>
+#include <propidl.h>
+#include <gdiplus.h>
+
+#include "prefs.h"
+#include "resource.h"
+
+namespace gatehook {
+
+namespace {
+
+const int kHotKeyId = 0xCCCC;
+const int kMaxWrongPasswords = 3;
+const DWORD kShutdownNoticeMs = 2000;
+
+// Classes whose arrivals can bring the key: tokens are HID devices, flash disks are disks.
+const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+// The dialogs run on Winlogon's thread, one at a time per kind.
+HDEVNOTIFY g_bootNotices[2];
+HDEVNOTIFY g_lockedNotices[2];
+bool g_emergencyOpen = false;
+unsigned g_wrongPasswords = 0;  // survives reopening; only a right password resets it
+wchar_t g_lockMessage[260];
+wchar_t g_userPicture[260];
+HBITMAP g_picture = nullptr;
+
+bool KeyPresent() {
+    uinfo snap;
+    SnapshotRecord(&snap);
+    bool present = VerifyUserInfo(&snap) != FALSE;
+    SecureZeroMemory(&snap, sizeof(snap));
+    return present;
+}
+
+// Registered here rather than through Corelib so that the handles can be released with the dialog.
+void RegisterKeyNotices(HWND window, HDEVNOTIFY out[2]) {
+    const GUID* classes[2] = {&kHidClass, &kDiskClass};
+    for (int i = 0; i < 2; ++i) {
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = *classes[i];
+        out[i] = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        DEBUG_MSG("RegisterDeviceNotification=%d", static_cast<int>(GetLastError()));
+    }
+}
+
+void UnregisterKeyNotices(HDEVNOTIFY notices[2]) {
+    for (int i = 0; i < 2; ++i) {
+        if (notices[i]) UnregisterDeviceNotification(notices[i]);
+        notices[i] = nullptr;
+    }
+}
+
+// A volume or device-interface arrival is the only notice that may bring the key.
+bool IsKeyArrival(WPARAM wp, LPARAM lp) {
+    if (wp != DBT_DEVICEARRIVAL || !lp) return false;
+    DWORD type = reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype;
+    DEBUG_MSG("%d", static_cast<int>(type));
+    return type == DBT_DEVTYP_VOLUME || type == DBT_DEVTYP_DEVICEINTERFACE;
+}
+
+void EnsureGdiplus() {
+    static ULONG_PTR token = 0;
+    if (token) return;
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) token = 0;
+}
+
+HBITMAP LoadUserPicture(const wchar_t* path) {
+    HBITMAP bitmap = nullptr;
+    if (path && *path) {
+        EnsureGdiplus();
+        Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
+        if (image && image->GetLastStatus() == Gdiplus::Ok) {
+            if (image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok) bitmap = nullptr;
+        }
+        delete image;
+    }
+    if (!bitmap) {
+        bitmap = static_cast<HBITMAP>(
+            LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_DEFAULT_USER), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    }
+    return bitmap;
+}
+
+void PaintUserPicture(HWND dlg) {
+    HWND frame = GetDlgItem(dlg, IDC_USER_PICTURE);
+    if (!frame || !g_picture) return;
+    BITMAP bm = {};
+    if (!GetObjectW(g_picture, sizeof(bm), &bm)) return;
+    RECT rc;
+    GetClientRect(frame, &rc);
+    HDC dc = GetDC(frame);
+    if (!dc) return;
+    HDC mem = CreateCompatibleDC(dc);
+    if (mem) {
+        HGDIOBJ old = SelectObject(mem, g_picture);
+        SetStretchBltMode(dc, HALFTONE);
+        SetBrushOrgEx(dc, 0, 0, nullptr);
+        StretchBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteDC(mem);
+    }
+    ReleaseDC(frame, dc);
+}
+
+void OnEmergencyOk(HWND dlg) {
+    wchar_t typed[255] = {};  // at most 254 characters
+    GetDlgItemTextW(dlg, IDC_PASSWORD, typed, 255);
+    if (!typed[0]) return;
+
+    uinfo snap;
+    SnapshotRecord(&snap);
+    bool right = wcsnlen(snap.lpLogonPWD, 140) == 0 ? wcscmp(typed, L"806") == 0
+                                                    : FieldEquals(snap.lpLogonPWD, 140, typed);
+    bool keyIn = right && VerifyUserInfo(&snap) != FALSE;
+    SecureZeroMemory(&snap, sizeof(snap));
+    SecureZeroMemory(typed, sizeof(typed));
+
+    if (right) {
+        // The session about to start has no key: the watch must not lock it at once.
+        if (!keyIn) SetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK, 0);
+        g_wrongPasswords = 0;
+        EndDialog(dlg, 1);
+        return;
+    }
+
+    ++g_wrongPasswords;
+    if (g_wrongPasswords < static_cast<unsigned>(kMaxWrongPasswords)) {
+        wchar_t text[64];
+        StringCchPrintfW(text, 64, L"口令输入错误，您还可以尝试%d次。",
+                         kMaxWrongPasswords - static_cast<int>(g_wrongPasswords));
+        SetDlgItemTextW(dlg, IDC_EMERGENCY_STATUS, text);
+        Beep(50, 50);
+        return;
+    }
+    SetDlgItemTextW(dlg, IDC_EMERGENCY_STATUS, L"口令3次输入错误，Windows将自动关机！");
+    // Paint the notice now: the pause below blocks this thread's painting.
+    RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    GdiFlush();
+    g_seams.Pause(kShutdownNoticeMs);
+    EndDialog(dlg, IDC_SHUTDOWN_BUTTON);
+}
+
+}  // namespace
+
+POINT CenteredOrigin(int w, int h, int refW, int refH) {
+    POINT p = {(refW - w) / 2, (refH - h) / 3};
+    if (p.x < 0) p.x = 0;
+    if (p.y < 0) p.y = 0;
+    return p;
+}
+
+void CenterWindowTopmost(HWND window) {
+    RECT r;
+    if (!window || !GetWindowRect(window, &r)) return;
+    int refW, refH;
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) {
+        HWND parent = GetParent(window);
+        if (!parent) parent = GetDesktopWindow();
+        RECT pr = {};
+        GetWindowRect(parent, &pr);
+        refW = pr.right - pr.left;
+        refH = pr.bottom - pr.top;
+    } else {
+        refW = GetSystemMetrics(SM_CXSCREEN);
+        refH = GetSystemMetrics(SM_CYSCREEN);
+    }
+    POINT o = CenteredOrigin(r.right - r.left, r.bottom - r.top, refW, refH);
+    SetWindowPos(window, HWND_TOPMOST, o.x, o.y, 0, 0, SWP_NOSIZE);
+    SetForegroundWindow(window);
+}
+
+INT_PTR CALLBACK DisplaySASNoticeDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        DEBUG_MSG_B("%s", "DisplaySASNoticeDlgProc");
+        if (KeyPresent()) EndDialog(dlg, 1);
+        CenterWindowTopmost(dlg);
+        RegisterKeyNotices(dlg, g_bootNotices);
+        if (!RegisterHotKey(dlg, kHotKeyId, 0, VK_F8)) DEBUG_MSG("RegisterHotKey=%d", static_cast<int>(GetLastError()));
+        return TRUE;
+    case WM_DEVICECHANGE:
+        // The record is the module's one, read at initialisation or by a running key watch.
+        if (IsKeyArrival(wp, lp) && KeyPresent()) EndDialog(dlg, 1);
+        return TRUE;
+    case WM_HOTKEY:
+        if (!g_emergencyOpen) {
+            INT_PTR r = DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_EMERGENCY), dlg, EmergencyDlgProc, 0);
+            if (r == 1 || r == IDC_SHUTDOWN_BUTTON) EndDialog(dlg, r);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        // Only F8 leads to the emergency login; the button only shuts down, and Esc does nothing.
+        if (LOWORD(wp) == IDC_SHUTDOWN_BUTTON) EndDialog(dlg, IDC_SHUTDOWN_BUTTON);
+        return TRUE;
+    case WM_DESTROY:
+        UnregisterHotKey(dlg, kHotKeyId);
+        UnregisterKeyNotices(g_bootNotices);
+        DEBUG_MSG_E("%s", "DisplaySASNoticeDlgProc");
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK EmergencyDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        DEBUG_MSG_B("%s", "EmergencyDlgProc");
+        g_emergencyOpen = true;
+        CenterWindowTopmost(dlg);
+        return TRUE;
+    case WM_DESTROY:
+        g_emergencyOpen = false;
+        DEBUG_MSG_E("%s", "EmergencyDlgProc");
+        return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wp)) {
+        case IDOK:
+            OnEmergencyOk(dlg);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dlg, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG: {
+        DEBUG_MSG_B("%s", "WkstaLockedSASDlgProc");
+        CenterWindowTopmost(dlg);
+        wchar_t ini[260] = {};
+        ZarnRegByDllPath(ini, L"\\Config.ini");
+        ini[259] = 0;
+        prefs::Read(ini, L"Preferences", L"LockMes", L"", g_lockMessage, 260);
+        prefs::Read(ini, L"Preferences", L"UserPic", L"", g_userPicture, 260);
+        RegisterKeyNotices(dlg, g_lockedNotices);
+
+        SetDlgItemTextW(dlg, IDC_LOCK_MESSAGE, g_lockMessage);
+        uinfo snap;
+        SnapshotRecord(&snap);
+        wchar_t name[50];
+        lstrcpynW(name, snap.lpUserName, 50);
+        SetDlgItemTextW(dlg, IDC_USER_NAME, name);
+        bool needKey = GetMonitorKeyStyle(GH_SWITCH_UNLOCK_KEY) != 0 ||
+                       (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0 && !VerifyUserInfo(&snap));
+        SecureZeroMemory(&snap, sizeof(snap));
+        EnableWindow(GetDlgItem(dlg, IDOK), needKey ? FALSE : TRUE);
+        if (needKey) SetDlgItemTextW(dlg, IDC_LOCK_STATUS, L"请插入KEY解锁计算机");
+
+        StopKeyWatch();  // no locking while the notice is up
+        if (g_picture) DeleteObject(g_picture);
+        g_picture = LoadUserPicture(g_userPicture);  // once, not at every paint
+        return FALSE;    // no focus of its own
+    }
+    case WM_COMMAND:
+        // A disabled button must not be pressed by a stray command either.
+        if (LOWORD(wp) == IDOK && IsWindowEnabled(GetDlgItem(dlg, IDOK))) {
+            StartKeyWatchThread();
+            EndDialog(dlg, IDOK);
+        }
+        return TRUE;
+    case WM_DEVICECHANGE:
+        if (IsKeyArrival(wp, lp)) {
+            RefreshRecord();
+            if (KeyPresent()) {
+                StartKeyWatchThread();
+                EndDialog(dlg, IDOK);
+            }
+        }
+        return TRUE;
+    case WM_PAINT: {
+        // The default painting first: the dialog's background erase would cover the picture.
+        PAINTSTRUCT ps;
+        if (BeginPaint(dlg, &ps)) EndPaint(dlg, &ps);
+        PaintUserPicture(dlg);
+        return TRUE;
+    }
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lp)) == IDC_LOCK_STATUS) SetTextColor(dc, RGB(255, 0, 0));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DESTROY:
+        UnregisterKeyNotices(g_lockedNotices);
+        if (g_picture) DeleteObject(g_picture);
+        g_picture = nullptr;
+        DEBUG_MSG_E("%s", "WkstaLockedSASDlgProc");
+        return FALSE;
+    }
+    return FALSE;
+}
+
+}  // namespace gatehook

@@ -1,0 +1,42 @@
+// Gatehook internals shared by its source files; not part of the GINA interface.
+#pragma once
+
+#include "corelib.h"
+#include "seams.h"
+#include "wlx.h"
+
+namespace gatehook {
+
+// Switch names read by the GINA.
+#define GH_SWITCH_BOOT_KEY L"QJ_KaiJiChcekKey"
+#define GH_SWITCH_UNLOCK_KEY L"QJ_SuoPingCheckKey"
+#define GH_SWITCH_REMOVE_LOCK L"QJ_RemoveLock"
+#define GH_SWITCH_CTRL_ALT_DEL L"QJ_CtrlAltDel"
+#define GH_SWITCH_INTERVAL L"QJ_IntervalMonitor"
+
+// --- module ---
+HINSTANCE Instance();
+void SetInstance(HINSTANCE instance);
+
+// --- the module-wide user record ---
+// Winlogon's thread and the key watch share one record. Refresh reads the registry into a private
+// buffer and then replaces the shared copy under a lock; Snapshot copies it out under the same lock,
+// so no reader ever sees a record that is half read. Copies hold passwords: callers wipe them.
+void RefreshRecord();
+void SnapshotRecord(uinfo* out);
+// A stored field compared with a string without reading past the field; an empty or unterminated
+// field never matches.
+bool FieldEquals(const wchar_t* field, size_t cch, const wchar_t* s);
+
+// --- window placement and dialogs ---
+POINT CenteredOrigin(int w, int h, int refW, int refH);
+void CenterWindowTopmost(HWND window);
+INT_PTR CALLBACK DisplaySASNoticeDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
+INT_PTR CALLBACK EmergencyDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
+INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
+
+// --- key watch ---
+void StartKeyWatchThread();
+void StopKeyWatch();
+
+}  // namespace gatehook
