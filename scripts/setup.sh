@@ -6,7 +6,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build googletest
-           wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales)
+           wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales python3)
 
 missing=()
 for p in "${need_pkgs[@]}"; do

@@ -10,7 +10,6 @@ The output is deterministic, so the build only redraws when this script changes.
 """
 import math
 import os
-import struct
 import sys
 
 # The fallback user picture's background; the lock-dialog tests look for it on screen.
@@ -18,32 +17,8 @@ USER_BACKGROUND = (0x3C, 0x8D, 0x5A)
 USER_FIGURE = (0xF0, 0xF4, 0xE8)
 
 
-def write_bmp(path, width, height, bits, pixel, palette=None):
-    """pixel(x, y) gives (r, g, b) for 24 bits or a palette index for 8 bits; y = 0 is the top row."""
-    row_bytes = ((width * bits + 31) // 32) * 4
-    pal = b""
-    if bits == 8:
-        pal = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in palette)
-        pal += b"\0" * (4 * 256 - len(pal))
-    data = bytearray()
-    for y in range(height - 1, -1, -1):
-        row = bytearray()
-        for x in range(width):
-            v = pixel(x, y)
-            row += bytes((v[2], v[1], v[0])) if bits == 24 else bytes((v,))
-        row += b"\0" * (row_bytes - len(row))
-        data += row
-    offset = 14 + 40 + len(pal)
-    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(data), 2835, 2835,
-                       256 if bits == 8 else 0, 0)
-    with open(path, "wb") as f:
-        f.write(header + info + pal + bytes(data))
-
-
-def mix(a, b, t):
-    t = max(0.0, min(1.0, t))
-    return tuple(int(round(a[i] + (b[i] - a[i]) * t)) for i in range(3))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from bmp import mix, write_bmp  # noqa: E402
 
 
 def palette():

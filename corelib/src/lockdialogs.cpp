@@ -14,20 +14,22 @@
 #include <propidl.h>
 #include <gdiplus.h>
 
+#include "keydlg.h"
 #include "prefs.h"
 #include "res/corelib_res.h"
 
 namespace corelib {
 namespace {
 
+using keydlg::CenterWindowTopmost;
+using keydlg::IsKeyArrival;
+using keydlg::RegisterKeyNotices;
+using keydlg::UnregisterKeyNotices;
+
 const int kF8Result = VK_F8;  // 119: the caller's cue for its emergency path
 const wchar_t kBootNoticeProp[] = L"CorelibBootNotice";
 const wchar_t kIntervalLockText[] = L"间隔时间锁定计算机，您可以禁用些功能。";
 const wchar_t kKeyRemovedText[] = L"认证KEY已取下，计算机进入锁定状态。";
-
-// Classes whose arrivals can bring the key: tokens are HID devices, flash disks are disks.
-const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
 // Everything one showing of a dialog needs. It lives on the caller's stack for the length of
 // ShowDialog, so two threads showing dialogs at once never share a record.
@@ -43,55 +45,6 @@ struct DialogState {
 
 DialogState* StateOf(HWND dlg) { return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER)); }
 
-void CenterWindowTopmost(HWND window) {
-    RECT r;
-    if (!GetWindowRect(window, &r)) return;
-    int refW, refH;
-    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) {
-        HWND parent = GetParent(window);
-        if (!parent) parent = GetDesktopWindow();
-        RECT pr = {};
-        GetWindowRect(parent, &pr);
-        refW = pr.right - pr.left;
-        refH = pr.bottom - pr.top;
-    } else {
-        refW = GetSystemMetrics(SM_CXSCREEN);
-        refH = GetSystemMetrics(SM_CYSCREEN);
-    }
-    int x = (refW - (r.right - r.left)) / 2;
-    int y = (refH - (r.bottom - r.top)) / 3;
-    SetWindowPos(window, HWND_TOPMOST, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0, SWP_NOSIZE);
-    SetForegroundWindow(window);
-}
-
-// Registered here rather than through RegisterDeviceNotification_GUID so that the handles can be
-// released with the dialog.
-void RegisterKeyNotices(HWND dlg, HDEVNOTIFY out[2]) {
-    const GUID* classes[2] = {&kHidClass, &kDiskClass};
-    for (int i = 0; i < 2; ++i) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = *classes[i];
-        out[i] = g_seams.RegisterDeviceNotificationW(dlg, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        DEBUG_MSG("RegisterDeviceNotification=%d", static_cast<int>(GetLastError()));
-    }
-}
-
-void UnregisterKeyNotices(HDEVNOTIFY notices[2]) {
-    for (int i = 0; i < 2; ++i) {
-        if (notices[i]) UnregisterDeviceNotification(notices[i]);
-        notices[i] = nullptr;
-    }
-}
-
-// A volume or device-interface arrival is the only notice that may bring the key.
-bool IsKeyArrival(WPARAM wp, LPARAM lp) {
-    if (wp != DBT_DEVICEARRIVAL || !lp) return false;
-    DWORD type = reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype;
-    DEBUG_MSG("%d", static_cast<int>(type));
-    return type == DBT_DEVTYP_VOLUME || type == DBT_DEVTYP_DEVICEINTERFACE;
-}
 
 // The boot notice's own key test, the same choice VerifyUserInfo makes: any non-zero device mode,
 // -1 (not yet chosen) included, is the token.
@@ -171,7 +124,7 @@ INT_PTR CALLBACK DlgProcWinLogo(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         s->keyHook = SetWindowsHookExW(WH_GETMESSAGE, F8Hook, nullptr, GetCurrentThreadId());
         if (!s->keyHook) DEBUG_MSG("SetWindowsHookEx=%d", static_cast<int>(GetLastError()));
         CenterWindowTopmost(dlg);
-        RegisterKeyNotices(dlg, s->notices);
+        RegisterKeyNotices(dlg, s->notices, g_seams.RegisterDeviceNotificationW);
         if (BootKeyPresent(&s->user)) EndDialog(dlg, 1);
         return TRUE;  // the system's focus: the "◎" button
     }
@@ -218,7 +171,7 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         ini[259] = 0;
         prefs::Read(ini, L"Preferences", L"LockMes", L"", s->message, 260);
         prefs::Read(ini, L"Preferences", L"UserPic", L"", s->picturePath, 260);
-        RegisterKeyNotices(dlg, s->notices);
+        RegisterKeyNotices(dlg, s->notices, g_seams.RegisterDeviceNotificationW);
 
         SetDlgItemTextW(dlg, IDC_LIB_LOCK_MESSAGE, s->message);
         wchar_t name[50];

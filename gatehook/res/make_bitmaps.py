@@ -10,7 +10,6 @@ The output is deterministic, so the build only redraws when this script changes.
 """
 import math
 import os
-import struct
 import sys
 
 # The default user picture's background; the locked-notice tests look for it.
@@ -18,36 +17,8 @@ USER_BACKGROUND = (0x2B, 0x57, 0x9A)
 USER_FIGURE = (0xE8, 0xEE, 0xF5)
 
 
-def write_bmp(path, width, height, bits, pixel, palette=None):
-    """pixel(x, y) gives (r, g, b) for 24 bits or a palette index for 8 bits; y = 0 is the top row."""
-    row_bytes = ((width * bits + 31) // 32) * 4
-    pal = b""
-    if bits == 8:
-        pal = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in palette)
-        pal += b"\0" * (4 * 256 - len(pal))
-    data = bytearray()
-    for y in range(height - 1, -1, -1):
-        row = bytearray()
-        for x in range(width):
-            v = pixel(x, y)
-            if bits == 24:
-                r, g, b = v
-                row += bytes((b, g, r))
-            else:
-                row.append(v)
-        row += b"\0" * (row_bytes - len(row))
-        data += row
-    offset = 14 + 40 + len(pal)
-    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(data), 2835, 2835,
-                       256 if bits == 8 else 0, 0)
-    with open(path, "wb") as f:
-        f.write(header + info + pal + bytes(data))
-
-
-def blend(a, b, t):
-    t = max(0.0, min(1.0, t))
-    return tuple(int(round(a[i] + (b[i] - a[i]) * t)) for i in range(3))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from bmp import mix as blend, write_bmp  # noqa: E402
 
 
 def blue_palette():

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "corelib.h"
+#include "keydlg.h"
 #include "seams.h"
 #include "wlx.h"
 
@@ -29,8 +30,11 @@ void SnapshotRecord(uinfo* out);
 bool FieldEquals(const wchar_t* field, size_t cch, const wchar_t* s);
 
 // --- window placement and dialogs ---
-POINT CenteredOrigin(int w, int h, int refW, int refH);
-void CenterWindowTopmost(HWND window);
+using keydlg::CenteredOrigin;
+using keydlg::CenterWindowTopmost;
+using keydlg::IsKeyArrival;
+using keydlg::RegisterKeyNotices;
+using keydlg::UnregisterKeyNotices;
 INT_PTR CALLBACK DisplaySASNoticeDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
 INT_PTR CALLBACK EmergencyDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
 INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);

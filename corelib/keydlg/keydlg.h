@@ -1,0 +1,24 @@
+// Pieces shared by every key dialog (Corelib's own and the GINA's): placement and device notices.
+// Compiled into each module that uses it, so that its tracing goes through that module's Corelib.
+#pragma once
+
+#include <windows.h>
+
+namespace keydlg {
+
+// Where a window of w x h goes in a reference area: centred across, a third of the way down,
+// never off the top or left edge.
+POINT CenteredOrigin(int w, int h, int refW, int refH);
+// Places the window so (in its parent for a child, on the screen otherwise), topmost, and brings
+// it to the foreground.
+void CenterWindowTopmost(HWND window);
+
+using RegisterNoticeFn = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID filter, DWORD flags);
+// Registers the window for arrivals of the two classes that can bring the key (HID tokens and
+// disks). The handles are kept so that the dialog can release them when it is destroyed.
+void RegisterKeyNotices(HWND window, HDEVNOTIFY out[2], RegisterNoticeFn reg = ::RegisterDeviceNotificationW);
+void UnregisterKeyNotices(HDEVNOTIFY notices[2]);
+// A volume or device-interface arrival is the only notice that may bring the key.
+bool IsKeyArrival(WPARAM wp, LPARAM lp);
+
+}  // namespace keydlg
