@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "uinput.h"
 #include "corelib.h"
 #include "prefs.h"
 #include "testsupport.h"
@@ -71,22 +72,6 @@ std::vector<HWND> Dialogs(int id) {
     return s.found;
 }
 
-void Key(WORD vk, bool up) {
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &in, sizeof(in));
-}
-
-void Mouse(DWORD flags, POINT p) {
-    SetCursorPos(p.x, p.y);  // Wine loses a click that does not come with its own position
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    SendInput(1, &in, sizeof(in));
-}
-
 // Plays the user while the test thread sits in ShowDialog. A failure ends every dialog so that
 // ShowDialog returns instead of hanging.
 class Driver {
@@ -128,16 +113,16 @@ public:
         return IsWindow(w) && IsWindowVisible(w);
     }
     void Press(WORD vk) {
-        Key(vk, false);
-        Key(vk, true);
+        ts::SendKey(vk, false);
+        ts::SendKey(vk, true);
     }
     void Click(HWND dlg, int id) {
         RECT r = {};
         GetWindowRect(GetDlgItem(dlg, id), &r);
         POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-        Mouse(MOUSEEVENTF_LEFTDOWN, p);
+        ts::SendMouse(MOUSEEVENTF_LEFTDOWN, p);
         Sleep(30);
-        Mouse(MOUSEEVENTF_LEFTUP, p);
+        ts::SendMouse(MOUSEEVENTF_LEFTUP, p);
     }
     // What Enter, Esc or a button would send, without the input.
     void Command(HWND dlg, int id) { PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
@@ -385,12 +370,12 @@ TEST_F(LockDialogs, BootNoticeEndsWith119WhenF8IsReleasedWhereverTheFocusIs) {
                          static_cast<void*>(expected));
                 return d.Fail(b);
             }
-            if (c.alt) Key(VK_MENU, false);
-            Key(VK_F8, false);
+            if (c.alt) ts::SendKey(VK_MENU, false);
+            ts::SendKey(VK_F8, false);
             bool early = !d.StaysUp(n, 400);
-            Key(VK_F8, true);
+            ts::SendKey(VK_F8, true);
             bool gone = d.WaitGone(n);
-            if (c.alt) Key(VK_MENU, true);
+            if (c.alt) ts::SendKey(VK_MENU, true);
             if (early) return d.Fail("pressing F8 ended the notice before its release");
             if (!gone) d.Fail("releasing F8 did not end the notice");
         });

@@ -7,6 +7,7 @@
 
 #include "host.h"
 #include "testsupport.h"
+#include "uinput.h"
 #include "usbdisk.h"
 
 namespace host {
@@ -43,22 +44,6 @@ std::vector<HWND> Dialogs(const wchar_t* title, bool bootNotice) {
     Found f = {{}, title, bootNotice};
     EnumWindows(Collect, reinterpret_cast<LPARAM>(&f));
     return f.windows;
-}
-
-void Key(WORD vk, bool up) {
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &in, sizeof(in));
-}
-
-void Mouse(DWORD flags, POINT p) {
-    SetCursorPos(p.x, p.y);  // Wine loses a click that does not come with its own position
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    SendInput(1, &in, sizeof(in));
 }
 
 }  // namespace
@@ -125,8 +110,8 @@ bool Driver::StaysUp(HWND window, DWORD ms) {
 }
 
 void Driver::PressF8() {
-    Key(VK_F8, false);
-    Key(VK_F8, true);
+    ts::SendKey(VK_F8, false);
+    ts::SendKey(VK_F8, true);
 }
 
 void Driver::Type(HWND dlg, int id, const std::wstring& text) {
@@ -139,9 +124,9 @@ void Driver::Click(HWND dlg, int id) {
     RECT r = {};
     GetWindowRect(c, &r);
     POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    Mouse(MOUSEEVENTF_LEFTDOWN, p);
+    ts::SendMouse(MOUSEEVENTF_LEFTDOWN, p);
     Sleep(30);
-    Mouse(MOUSEEVENTF_LEFTUP, p);
+    ts::SendMouse(MOUSEEVENTF_LEFTUP, p);
 }
 
 void Driver::Command(HWND dlg, int id) { PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }

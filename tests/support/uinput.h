@@ -1,0 +1,13 @@
+// Synthetic keyboard and mouse input for tests that play the user at a real window under Xvfb.
+#pragma once
+#include <windows.h>
+
+namespace ts {
+
+// One key going down or up, as the keyboard would send it.
+void SendKey(WORD vk, bool up);
+// One mouse event at a screen point. The cursor is moved there first: Wine loses a click that
+// does not come with its own position.
+void SendMouse(DWORD flags, POINT screenPoint);
+
+}  // namespace ts
