@@ -1,30 +1,82 @@
 #include "provider.h"
 
 #include <new>
+#include <string.h>
+#include <wchar.h>
 
+#include "credentialverifykey.h"
 #include "fields.h"
 #include "module.h"
 #include "package.h"
+#include "seams.h"
 
 namespace logontile {
 
 namespace {
+
 uinfo g_userRecord;
+
+class RecordLock {
+public:
+    RecordLock() { InitializeCriticalSection(&cs_); }
+    ~RecordLock() { DeleteCriticalSection(&cs_); }
+    void Enter() { EnterCriticalSection(&cs_); }
+    void Leave() { LeaveCriticalSection(&cs_); }
+
+private:
+    CRITICAL_SECTION cs_;
+};
+RecordLock g_recordLock;
+
+class RecordGuard {
+public:
+    RecordGuard() { g_recordLock.Enter(); }
+    ~RecordGuard() { g_recordLock.Leave(); }
+    RecordGuard(const RecordGuard&) = delete;
+    RecordGuard& operator=(const RecordGuard&) = delete;
+};
+
 }  // namespace
 
 uinfo* const Provider::_puinfo = &g_userRecord;
 
+void Provider::CopyUserRecord(uinfo* out) {
+    RecordGuard guard;
+    memcpy(out, _puinfo, sizeof(uinfo));
+}
+
+void Provider::StorePassword(const wchar_t* password) {
+    const size_t cch = sizeof(_puinfo->lpUserPWD) / sizeof(wchar_t);
+    size_t n = wcsnlen(password, cch);
+    if (n >= cch) return;
+    RecordGuard guard;
+    SecureZeroMemory(_puinfo->lpUserPWD, sizeof(_puinfo->lpUserPWD));
+    memcpy(_puinfo->lpUserPWD, password, n * sizeof(wchar_t));
+}
+
 Provider::Provider() {
+    InitializeCriticalSection(&_sinkLock);
     ModuleLock();
-    // Every new provider re-reads the stored record; nothing stored leaves it zero.
-    ZeroMemory(_puinfo, sizeof(uinfo));
-    GetUserInfo(_puinfo);
+    // Every new provider re-reads the stored record; nothing stored leaves it zero. Read aside and
+    // copied whole, so the tile threads of an earlier provider never test a half-empty record.
+    uinfo fresh;
+    ZeroMemory(&fresh, sizeof(fresh));
+    GetUserInfo(&fresh);
+    {
+        RecordGuard guard;
+        memcpy(_puinfo, &fresh, sizeof(fresh));
+    }
+    SecureZeroMemory(&fresh, sizeof(fresh));
 }
 
 Provider::~Provider() {
-    if (_pCredential) _pCredential->Release();
+    if (_pCredential) {
+        _pCredential->StopThreads(true);
+        _pCredential->Release();
+    }
     // A sink LogonUI did not take back with UnAdvise is still a reference we hold.
     if (_pcpe) _pcpe->Release();
+    DeleteCriticalSection(&_sinkLock);
     ModuleUnlock();
 }
 
@@ -51,10 +103,10 @@ STDMETHODIMP Provider::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) Provider::AddRef() { return static_cast<ULONG>(++_cRef); }
+STDMETHODIMP_(ULONG) Provider::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&_cRef)); }
 
 STDMETHODIMP_(ULONG) Provider::Release() {
-    LONG count = --_cRef;
+    LONG count = InterlockedDecrement(&_cRef);
     if (count == 0) delete this;
     return static_cast<ULONG>(count);
 }
@@ -62,9 +114,44 @@ STDMETHODIMP_(ULONG) Provider::Release() {
 STDMETHODIMP Provider::SetUsageScenario(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus, DWORD) {
     TraceScope trace("Provider::SetUsageScenario");
     DEBUG_MSG("cpus=%d", static_cast<int>(cpus));
-    // Logon and unlock are served by the key tile, together with the service start; until the
-    // tile is built no scenario is served, so LogonUI drops this provider.
-    return E_NOTIMPL;
+    // Every machine that shows the tile gets the lock monitor service (it installs itself on its
+    // first start); the result does not decide anything here.
+    g_seams.StartOrStopService(TRUE);
+
+    switch (cpus) {
+    case CPUS_LOGON:
+    case CPUS_UNLOCK_WORKSTATION: {
+        _cpus = cpus;
+        uinfo record;
+        CopyUserRecord(&record);
+        record.lpUserName[49] = 0;
+        record.lpUserPWD[49] = 0;
+        HRESULT hr = CreateUSBCredentialVerifyKey(record.lpUserName, record.lpUserPWD);
+        SecureZeroMemory(&record, sizeof(record));
+        return hr;
+    }
+    case CPUS_CHANGE_PASSWORD:
+    case CPUS_CREDUI:
+        return E_NOTIMPL;
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+HRESULT Provider::CreateUSBCredentialVerifyKey(PCWSTR userName, PCWSTR password) {
+    TraceScope trace("Provider::CreateUSBCredentialVerifyKey");
+    // The earlier tile goes: its threads stop now (its F8 thread gives the hot key back before the
+    // new tile may want it), and the last of them to end frees it.
+    if (_pCredential) {
+        CredentialVerifyKey* old = _pCredential;
+        _pCredential = nullptr;
+        old->StopThreads(true);
+        old->Release();
+    }
+    CredentialVerifyKey* tile = new (std::nothrow) CredentialVerifyKey();
+    if (!tile) return E_OUTOFMEMORY;
+    _pCredential = tile;
+    return tile->Initialize(_cpus, s_rgCredProvFieldDescriptors, s_rgFieldStatePairs, this, userName, password);
 }
 
 STDMETHODIMP Provider::SetSerialization(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION*) {
@@ -74,20 +161,24 @@ STDMETHODIMP Provider::SetSerialization(const CREDENTIAL_PROVIDER_CREDENTIAL_SER
 
 STDMETHODIMP Provider::Advise(ICredentialProviderEvents* pcpe, UINT_PTR upAdviseContext) {
     TraceScope trace("Provider::Advise");
-    if (_pcpe) _pcpe->Release();
+    if (pcpe) pcpe->AddRef();
+    EnterCriticalSection(&_sinkLock);
+    ICredentialProviderEvents* old = _pcpe;
     _pcpe = pcpe;
-    if (_pcpe) _pcpe->AddRef();
     _upAdviseContext = upAdviseContext;
+    LeaveCriticalSection(&_sinkLock);
+    if (old) old->Release();
     // Kept all the same; LogonUI does not look at the result.
     return E_NOTIMPL;
 }
 
 STDMETHODIMP Provider::UnAdvise() {
     TraceScope trace("Provider::UnAdvise");
-    if (_pcpe) {
-        _pcpe->Release();
-        _pcpe = nullptr;
-    }
+    EnterCriticalSection(&_sinkLock);
+    ICredentialProviderEvents* old = _pcpe;
+    _pcpe = nullptr;
+    LeaveCriticalSection(&_sinkLock);
+    if (old) old->Release();
     return E_NOTIMPL;
 }
 
@@ -123,7 +214,16 @@ STDMETHODIMP Provider::GetCredentialAt(DWORD, ICredentialProviderCredential** pp
 
 void Provider::OnConnectStatusChanged() {
     TraceScope trace("Provider::OnConnectStatusChanged");
-    if (_pcpe) _pcpe->CredentialsChanged(_upAdviseContext);
+    // Called without the lock held, so that a sink which calls back cannot deadlock; the
+    // reference keeps it alive should LogonUI UnAdvise meanwhile.
+    EnterCriticalSection(&_sinkLock);
+    ICredentialProviderEvents* sink = _pcpe;
+    UINT_PTR context = _upAdviseContext;
+    if (sink) sink->AddRef();
+    LeaveCriticalSection(&_sinkLock);
+    if (!sink) return;
+    sink->CredentialsChanged(context);
+    sink->Release();
 }
 
 }  // namespace logontile

@@ -1,6 +1,5 @@
-// The credential provider LogonUI creates through the class factory. This is its tile-independent
-// part: lifetime, the shared user record, event sink, field descriptors and credential count.
-// Logon and unlock (SetUsageScenario, CreateUSBCredentialVerifyKey) arrive with the key tile.
+// The credential provider LogonUI creates through the class factory: one key tile for boot logon
+// and unlock, the eight field descriptors, and the tile's change signal passed on to LogonUI.
 #pragma once
 
 #include <credentialprovider.h>
@@ -8,6 +7,8 @@
 #include "corelib.h"
 
 namespace logontile {
+
+class CredentialVerifyKey;
 
 class Provider : public ICredentialProvider {
 public:
@@ -29,21 +30,31 @@ public:
     // The tile's change signal (key found, F8), made on the tile's own threads.
     void OnConnectStatusChanged();
 
+    // Makes the one tile for the current scenario, replacing (and releasing) an earlier one.
+    HRESULT CreateUSBCredentialVerifyKey(PCWSTR userName, PCWSTR password);
+
     // The process's one user record, shared by every provider and tile. A static block: it
     // exists before any export can be called and cannot fail to be there.
     static uinfo* const _puinfo;
+
+    // The record is refilled and updated on LogonUI's thread while the tile's threads test it:
+    // every access goes through this lock. Copies hold passwords; callers zero them after use.
+    static void CopyUserRecord(uinfo* out);
+    static void StorePassword(const wchar_t* password);  // lpUserPWD only; the text must fit
 
 protected:
     virtual ~Provider();
 
 private:
-    LONG _cRef = 1;
+    // Interlocked: the tile, and with it its provider reference, may go on one of its threads.
+    volatile LONG _cRef = 1;
     CREDENTIAL_PROVIDER_USAGE_SCENARIO _cpus = CPUS_INVALID;
+    // The sink is read by the tile's threads while LogonUI may UnAdvise: guarded.
+    CRITICAL_SECTION _sinkLock;
     ICredentialProviderEvents* _pcpe = nullptr;
     UINT_PTR _upAdviseContext = 0;
-    // The one tile; the provider owns the reference it was created with. Becomes the key tile's
-    // class when the tile exists.
-    ICredentialProviderCredential* _pCredential = nullptr;
+    // The one tile; the provider owns the reference it was created with.
+    CredentialVerifyKey* _pCredential = nullptr;
 };
 
 HRESULT Provider_CreateInstance(REFIID riid, void** ppv);

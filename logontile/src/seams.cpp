@@ -23,13 +23,15 @@ FARPROC WINAPI RealGetCredentialProtectionProc(const char* name) {
 
 BOOL WINAPI RealExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
 
+INT_PTR CORELIB_CALL RealStartOrStopService(BOOL start) { return ::StartOrStopService(start); }
+
 }  // namespace
 
 // Both tables are constant-initialized (no copy from one to the other, which would run at load).
 #define LOGONTILE_REAL_SEAMS                                                                                \
     {                                                                                                        \
         RealLsaConnectUntrusted, RealLsaLookupAuthenticationPackage, RealLsaDeregisterLogonProcess,          \
-            RealGetCredentialProtectionProc, RealExitWindowsEx                                               \
+            RealGetCredentialProtectionProc, RealExitWindowsEx, RealStartOrStopService, 1000                 \
     }
 
 const Seams kRealSeams = LOGONTILE_REAL_SEAMS;

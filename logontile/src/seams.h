@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <ntsecapi.h>
 
+#include "corelib.h"
+
 namespace logontile {
 
 struct Seams {
@@ -17,6 +19,11 @@ struct Seams {
     FARPROC(WINAPI* GetCredentialProtectionProc)(const char* name);
     // The last step of the forced shut-down after three failed password logons.
     BOOL(WINAPI* ExitWindowsEx)(UINT flags, DWORD reason);
+    // Corelib's StartOrStopService: SetUsageScenario asks for the lock monitor service with it.
+    // In-process tests count the request instead of starting the service program.
+    INT_PTR(CORELIB_CALL* StartOrStopService)(BOOL start);
+    // The key thread's poll period; tests shorten it.
+    DWORD keyPollPeriodMs;
 };
 
 extern Seams g_seams;

@@ -7,6 +7,8 @@
 
 #include <map>
 
+#include <tlhelp32.h>
+
 #include "corelib.h"
 #include "usbdisk.h"
 
@@ -1012,6 +1014,27 @@ bool SetSimulatedDisk(const std::wstring& serial, bool plugged) {
     ts::UsbDisk*& disk = disks[serial];
     if (!disk) disk = new ts::UsbDisk(ts::UsbDisk::FlashDisk(serial));
     return plugged ? disk->Plug() : disk->Pull();
+}
+
+int CountThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int n = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+    CloseHandle(snapshot);
+    return n;
+}
+
+long ReadSwitch(const wchar_t* name) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+    DWORD value = 0, size = sizeof(value), type = 0;
+    LONG r = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long>(value) : -1;
 }
 
 DWORD WriteLockRecord(LONG lockType) {

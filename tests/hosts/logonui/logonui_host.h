@@ -184,6 +184,10 @@ bool PressF8();
 bool SetSimulatedDisk(const std::wstring& serial, bool plugged);
 // Writes a lock record of this type into the shared mapping, as the service does.
 DWORD WriteLockRecord(LONG lockType);
+// Threads of this process now: the tile's threads show as the difference between two counts.
+int CountThreads();
+// A settings switch as stored, read without creating it (GetMonitorKeyStyle would); -1 when missing.
+long ReadSwitch(const wchar_t* name);
 
 // Names for the log.
 const char* ScenarioName(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus);

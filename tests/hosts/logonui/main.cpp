@@ -29,7 +29,9 @@ const char kUsage[] =
     "  provider SCENARIO          SCENARIO: logon | unlock | change-password | credui | NUMBER\n"
     "  enumerate | fields | select | deselect | submit | close | alert-event | f8\n"
     "  type FIELD TEXT | link FIELD | wait-change MS | idle MS\n"
-    "  key-in SERIAL | key-out SERIAL | lock-record TYPE\n";
+    "  key-in SERIAL | key-out SERIAL | lock-record TYPE\n"
+    "  threads                    log this process's thread count\n"
+    "  switches                   log QJ_LockThread and QJ_HotKey as stored (-1 missing)\n";
 
 // The Windows password provider, a foreign CLSID for filter lists.
 constexpr GUID kPasswordProvider = {0x60b78e88, 0xead8, 0x445c, {0x9c, 0xfd, 0x0b, 0x87, 0xf7, 0x4e, 0xa6, 0xcd}};
@@ -257,6 +259,11 @@ int wmain(int argc, wchar_t** argv) {
                         break;
                     }
                     host.Idle(n);
+                } else if (verb == L"threads") {
+                    host.Log("THREADS %d", CountThreads());
+                } else if (verb == L"switches") {
+                    host.Log("SWITCHES QJ_LockThread=%ld QJ_HotKey=%ld", ReadSwitch(L"QJ_LockThread"),
+                             ReadSwitch(L"QJ_HotKey"));
                 } else if (verb == L"alert-event") {
                     host.WatchAlertEvent();
                 } else if (verb == L"close") {

@@ -1,0 +1,128 @@
+// The key tile: logs on or unlocks with the stored Windows credentials once the enrolled key is
+// found, or with a typed password in password mode (F8 at boot logon, the switches, or after a
+// failed logon). After every success it tells the lock monitor service.
+#pragma once
+
+#include <credentialprovider.h>
+
+#include <vector>
+
+#include "corelib.h"
+#include "fields.h"
+
+namespace logontile {
+
+class Provider;
+
+// Row texts of ReportResult, by row (0-1 by status in key mode, 2-4 by failure count).
+struct REPORT_RESULT_STATUS_INFO {
+    NTSTATUS ntsStatus;
+    NTSTATUS ntsSubstatus;
+    const wchar_t* pwzMessage;
+    CREDENTIAL_PROVIDER_STATUS_ICON cpsi;
+};
+extern const REPORT_RESULT_STATUS_INFO s_rgLogonStatusInfo[5];
+
+// Passwords of this many characters or more are left in place by SetDeselected and ClearPassword.
+constexpr size_t kMaxClearedPassword = 128;
+
+class CredentialVerifyKey : public ICredentialProviderCredential {
+public:
+    CredentialVerifyKey();
+
+    // Always S_OK: a tile with a missing text still lets the user log on, no tile would not.
+    HRESULT Initialize(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus, const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR* rgcpfd,
+                       const FIELD_STATE_PAIR* rgfsp, Provider* provider, PCWSTR userName, PCWSTR password);
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Advise(ICredentialProviderCredentialEvents* pcpce) override;
+    STDMETHODIMP UnAdvise() override;
+    STDMETHODIMP SetSelected(BOOL* pbAutoLogon) override;
+    STDMETHODIMP SetDeselected() override;
+    STDMETHODIMP GetFieldState(DWORD dwFieldID, CREDENTIAL_PROVIDER_FIELD_STATE* pcpfs,
+                               CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE* pcpfis) override;
+    STDMETHODIMP GetStringValue(DWORD dwFieldID, LPWSTR* ppwsz) override;
+    STDMETHODIMP GetBitmapValue(DWORD dwFieldID, HBITMAP* phbmp) override;
+    STDMETHODIMP GetCheckboxValue(DWORD dwFieldID, BOOL* pbChecked, LPWSTR* ppwszLabel) override;
+    STDMETHODIMP GetSubmitButtonValue(DWORD dwFieldID, DWORD* pdwAdjacentTo) override;
+    STDMETHODIMP GetComboBoxValueCount(DWORD dwFieldID, DWORD* pcItems, DWORD* pdwSelectedItem) override;
+    STDMETHODIMP GetComboBoxValueAt(DWORD dwFieldID, DWORD dwItem, LPWSTR* ppwszItem) override;
+    STDMETHODIMP SetStringValue(DWORD dwFieldID, LPCWSTR pwz) override;
+    STDMETHODIMP SetCheckboxValue(DWORD dwFieldID, BOOL bChecked) override;
+    STDMETHODIMP SetComboBoxSelectedValue(DWORD dwFieldID, DWORD dwSelectedItem) override;
+    STDMETHODIMP CommandLinkClicked(DWORD dwFieldID) override;
+    STDMETHODIMP GetSerialization(CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE* pcpgsr,
+                                  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* pcpcs, LPWSTR* ppwszOptionalStatusText,
+                                  CREDENTIAL_PROVIDER_STATUS_ICON* pcpsiOptionalStatusIcon) override;
+    STDMETHODIMP ReportResult(NTSTATUS ntsStatus, NTSTATUS ntsSubstatus, LPWSTR* ppwszOptionalStatusText,
+                              CREDENTIAL_PROVIDER_STATUS_ICON* pcpsiOptionalStatusIcon) override;
+
+    // Ends this tile's key and F8 threads (the provider lets the tile go). With wait, returns once
+    // they have ended (bounded), so that the F8 key is free again for a new tile.
+    void StopThreads(bool wait);
+
+    // What the key thread found; read and written with interlocked operations.
+    bool IsConnected() const;
+
+protected:
+    virtual ~CredentialVerifyKey();
+
+private:
+    struct ThreadStart;
+
+    void ReadPreferences();
+    void LoadLockMessage();
+    void ShowPwdEdit();
+    void HidePwdEdit();
+    void ClearPassword();
+    BOOL ForceShutdown();
+    void SignalService();
+    void StoreTypedPassword();
+    bool KeyPresent() const;
+    void SetStatus(size_t row, LPWSTR* text, CREDENTIAL_PROVIDER_STATUS_ICON* icon);
+
+    void StartKeyThread();
+    void StartHotKeyThread();
+    bool StartThread(LPTHREAD_START_ROUTINE proc, LONG generation, DWORD* threadId);
+    static DWORD WINAPI _VerifyUserInfoThreadProc(void* start);
+    static DWORD WINAPI _CommandLink(void* start);
+    void RunKeyThread(LONG generation);
+    void RunHotKeyThread();
+    bool KeyThreadMayRun(LONG generation) const;
+    bool Stopped() const;
+    // Waits one poll period; false when the tile was stopped meanwhile.
+    bool Pause() const;
+
+    volatile LONG _cRef = 1;
+    CREDENTIAL_PROVIDER_USAGE_SCENARIO _cpus = CPUS_INVALID;
+    CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR _rgCredProvFieldDescriptors[SFI_NUM_FIELDS];
+    FIELD_STATE_PAIR _rgFieldStatePairs[SFI_NUM_FIELDS];
+    PWSTR _rgFieldStrings[SFI_NUM_FIELDS];
+    ICredentialProviderCredentialEvents* _pCredProvCredentialEvents = nullptr;
+    volatile LONG _isConnect = 0;
+    Provider* _pProvider = nullptr;
+    LockRecord _lockRecord;
+    wchar_t _userPicture[MAX_PATH];
+    wchar_t _lockMessage[MAX_PATH];
+    BOOL _noFailure = TRUE;
+    ULONG m_LogoErrorCount = 0;
+
+    // Password mode is shown (ShowPwdEdit), as opposed to key mode (HidePwdEdit).
+    bool _passwordMode = false;
+    // The last serialization sent the stored password (key logon), not the field text.
+    bool _lastLogonWasKey = false;
+
+    // Set when the tile is let go; every thread of the tile waits on it.
+    HANDLE _stopEvent = nullptr;
+    // Each key thread started makes the earlier ones of this tile end at their next poll.
+    volatile LONG _keyGeneration = 0;
+    // Threads of this tile, touched on LogonUI's thread only (and by the destructor).
+    std::vector<HANDLE> _threads;
+    std::vector<DWORD> _threadIds;
+    bool _hotKeyThreadStarted = false;
+};
+
+}  // namespace logontile
