@@ -11,8 +11,11 @@ trap wine_bed_stop EXIT
 echo "Starting a fresh Wine prefix..."
 wine_bed_start
 INSTALL="$WINEPREFIX/drive_c/Program Files/Tolven"
-mkdir -p "$INSTALL"
+mkdir -p "$INSTALL/wine-test-builds"
 cp "${DIST:-$ROOT/dist}"/* "$INSTALL"/
-cp "$BUILD/bin/tolven_demo.exe" "$INSTALL"/
-echo "Installed: $(cd "$INSTALL" && ls | tr '\n' ' ')"
+# The demo itself, the enrolment stand-in for the control panel's device page, and LogonUI's stand-in.
+cp "$BUILD/bin/tolven_demo.exe" "$BUILD/bin/RoadEnrol.exe" "$BUILD/bin/LogonUiHost.exe" "$INSTALL"/
+# Test builds of the two deliverables that Wine cannot run as they are; the demo puts them in place.
+cp "$BUILD/bin/PorterRecorder.exe" "$BUILD/bin/LogontileTest.dll" "$INSTALL/wine-test-builds"/
+echo "Installed: $(cd "$INSTALL" && ls -p | grep -v / | tr '\n' ' ')"
 wine "$INSTALL/tolven_demo.exe" | tr -d '\r'

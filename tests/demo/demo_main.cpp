@@ -1,5 +1,7 @@
-// Walks the installed deliverables step by step and prints what each step observed.
-// It loads Corelib.dll from the install folder it runs in, as the logon modules do.
+// Walks the installed deliverables step by step and prints what each step observed: the settings
+// store, the user record, the registration, then the main road in both key modes (the key pulled,
+// the service locks, the logon tile unlocks when the key returns, the service watches again).
+// It runs in the install folder, as the logon modules do, and uses its Corelib.dll.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -9,24 +11,45 @@
 #include <string>
 
 #include "corelib.h"
+#include "roadkit.h"
 
 namespace {
 
 int g_failures = 0;
+std::string g_firstFailure;
 
-void Print(const std::wstring& s) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string u(n > 0 ? n - 1 : 0, 0);
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &u[0], n, nullptr, nullptr);
-    u += "\n";
+void Print(const std::string& utf8) {
+    std::string line = utf8 + "\n";
     DWORD w = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), static_cast<DWORD>(u.size()), &w, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &w, nullptr);
 }
 
-void Step(bool ok, const std::wstring& what, const std::wstring& seen) {
-    Print((ok ? L"  [ok]   " : L"  [FAIL] ") + what + L": " + seen);
-    if (!ok) ++g_failures;
+std::string U(const std::wstring& s) { return road::Utf8(s); }
+
+void Step(bool ok, const std::string& what, const std::string& seen, const std::string& where) {
+    Print((ok ? "  [ok]   " : "  [FAIL] ") + what + ": " + seen);
+    if (ok) return;
+    if (g_firstFailure.empty()) g_firstFailure = where + ": " + what + " (" + seen + ")";
+    ++g_failures;
 }
+
+int g_section = 0;
+
+// Numbered sections, one line per observed step.
+class Printer : public road::Reporter {
+public:
+    void Section(const std::string& title) override {
+        section_ = std::to_string(++g_section) + ". " + title;
+        Print(section_);
+    }
+    void Step(bool ok, const std::string& what, const std::string& seen) override {
+        ::Step(ok, what, seen, section_);
+    }
+    void Note(const std::string& text) { Print("         " + text); }
+
+private:
+    std::string section_;
+};
 
 std::wstring RegString(HKEY root, const wchar_t* path, const wchar_t* name) {
     wchar_t buf[600] = {};
@@ -35,14 +58,42 @@ std::wstring RegString(HKEY root, const wchar_t* path, const wchar_t* name) {
     return buf;
 }
 
-template <typename F>
-F Bind(HMODULE m, const char* name) {
-    F f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name)));
-    if (!f) {
-        Print(L"  [FAIL] Corelib.dll lacks " + std::wstring(name, name + strlen(name)));
-        ++g_failures;
-    }
-    return f;
+void StoreBasics(Printer& p, const std::wstring& dir) {
+    p.Section("Settings store (HKLM\\SOFTWARE\\Quorel\\Vantor)");
+    DWORD first = GetMonitorKeyStyle(L"QJ_RemoveLock");
+    p.Step(first == 1, "a switch read for the first time starts on", "QJ_RemoveLock=" + std::to_string(first));
+    SetMonitorKeyStyle(L"QJ_IntervalMonitor", 0);
+    DWORD off = GetMonitorKeyStyle(L"QJ_IntervalMonitor");
+    p.Step(off == 0, "a switch written off reads back off", "QJ_IntervalMonitor=" + std::to_string(off));
+
+    p.Section("User record (QJ_uinfo, 1140 bytes)");
+    uinfo rec = {};
+    wcscpy(rec.lpUserName, L"演示用户");
+    wcscpy(rec.lpComputerName, L"DEMO-PC");
+    rec.ulTokenSerial = 0x12345678;
+    BOOL saved = SetUserInfo(&rec);
+    uinfo back = {};
+    BOOL read = GetUserInfo(&back);
+    p.Step(saved && read && memcmp(&rec, &back, sizeof(rec)) == 0, "the record round-trips whole",
+           "user=" + U(back.lpUserName) + ", computer=" + U(back.lpComputerName));
+
+    p.Section("Registration of the logon module");
+    bool vista = IsWin7() != FALSE;
+    p.Step(true, "running Windows", vista ? "Vista or later: credential provider" : "XP-class: GINA");
+    LONG r = WriteGianPathToReg();
+    const wchar_t* clsidKey = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+    const wchar_t* winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    std::wstring where = vista ? RegString(HKEY_CLASSES_ROOT, clsidKey, nullptr)
+                               : RegString(HKEY_LOCAL_MACHINE, winlogon, L"ginadll");
+    p.Step(r == 0 && where != L"(none)", "WriteGianPathToReg registers the module", U(where));
+    wchar_t ini[MAX_PATH] = {};
+    ZarnRegByDllPath(ini, L"\\Config.ini");
+    p.Step(_wcsicmp(ini, (dir + L"\\Config.ini").c_str()) == 0, "the install folder is found through the registration",
+           U(ini));
+    LONG u = DeleteGianPathToReg();
+    std::wstring after = vista ? RegString(HKEY_CLASSES_ROOT, clsidKey, nullptr)
+                               : RegString(HKEY_LOCAL_MACHINE, winlogon, L"ginadll");
+    p.Step(u == 0 && after == L"(none)", "DeleteGianPathToReg removes it again", U(after));
 }
 
 }  // namespace
@@ -52,59 +103,43 @@ int wmain() {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     PathRemoveFileSpecW(self);
     std::wstring dir = self;
-    Print(L"Tolven电脑锁 demo, installed in " + dir);
+    Print("Tolven电脑锁 demo, installed in " + U(dir));
+    Printer p;
+    StoreBasics(p, dir);
 
-    HMODULE core = LoadLibraryW((dir + L"\\Corelib.dll").c_str());
-    if (!core) {
-        Print(L"  [FAIL] Corelib.dll does not load");
+    p.Section("What Wine cannot run");
+    road::InstallFolder install(dir);
+    std::string swapped;
+    bool ok = install.UseWineTestBuilds(dir + L"\\wine-test-builds", &swapped);
+    p.Step(ok, "test builds of two deliverables take their place", swapped);
+    p.Note("Porter.exe: Wine's LockWorkStation is a stub; this build records the switch it was started with");
+    p.Note("(PorterCalls.txt) instead of locking. Logontile.dll: Wine cannot look up the \"Negotiate\" package;");
+    p.Note("this build answers 0x4E47 and records a forced shut-down instead of running it. Same code otherwise.");
+    p.Note("LogonUiHost.exe plays LogonUI; the token and the USB disk are simulated in the registry.");
+
+    road::Times times[2];
+    const road::Key::Mode modes[] = {road::Key::Mode::UsbDisk, road::Key::Mode::Token};
+    for (int i = 0; ok && i < 2; ++i) {
+        road::CleanMachine();
+        road::Key key(modes[i]);
+        road::Road r(dir, key, p);
+        ok = r.WalkKeyRemoval();
+        times[i] = r.times();
+        if (!ok && !r.hostLog().empty()) Print("LogonUI host log:\n" + r.hostLog());
+    }
+    road::CleanMachine();
+
+    if (g_failures) {
+        Print("Demo FAILED at " + g_firstFailure);
         return 1;
     }
-    auto getSwitch = Bind<DWORD(__cdecl*)(const wchar_t*)>(core, "GetMonitorKeyStyle");
-    auto setSwitch = Bind<LONG(__cdecl*)(const wchar_t*, DWORD)>(core, "SetMonitorKeyStyle");
-    auto getUser = Bind<BOOL(__cdecl*)(uinfo*)>(core, "GetUserInfo");
-    auto setUser = Bind<BOOL(__cdecl*)(const uinfo*)>(core, "SetUserInfo");
-    auto isWin7 = Bind<BOOL(__cdecl*)()>(core, "IsWin7");
-    auto dllPath = Bind<wchar_t*(__cdecl*)(wchar_t*, const wchar_t*)>(core, "ZarnRegByDllPath");
-    auto reg = Bind<LONG(__cdecl*)()>(core, "WriteGianPathToReg");
-    auto unreg = Bind<LONG(__cdecl*)()>(core, "DeleteGianPathToReg");
-    if (g_failures) return 1;
-
-    Print(L"1. Settings store (HKLM\\SOFTWARE\\Quorel\\Vantor)");
-    DWORD first = getSwitch(L"QJ_RemoveLock");
-    Step(first == 1, L"a switch read for the first time starts on", L"QJ_RemoveLock=" + std::to_wstring(first));
-    setSwitch(L"QJ_IntervalMonitor", 0);
-    DWORD off = getSwitch(L"QJ_IntervalMonitor");
-    Step(off == 0, L"a switch written off reads back off", L"QJ_IntervalMonitor=" + std::to_wstring(off));
-
-    Print(L"2. User record (QJ_uinfo, 1140 bytes)");
-    uinfo rec = {};
-    wcscpy(rec.lpUserName, L"演示用户");
-    wcscpy(rec.lpComputerName, L"DEMO-PC");
-    rec.ulTokenSerial = 0x12345678;
-    BOOL saved = setUser(&rec);
-    uinfo back = {};
-    BOOL read = getUser(&back);
-    Step(saved && read && memcmp(&rec, &back, sizeof(rec)) == 0, L"the record round-trips whole",
-         std::wstring(L"user=") + back.lpUserName + L", computer=" + back.lpComputerName);
-
-    Print(L"3. Registration of the logon module");
-    bool vista = isWin7() != FALSE;
-    Step(true, L"running Windows", vista ? L"Vista or later: credential provider" : L"XP-class: GINA");
-    LONG r = reg();
-    const wchar_t* clsidKey = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
-    const wchar_t* winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-    std::wstring where = vista ? RegString(HKEY_CLASSES_ROOT, clsidKey, nullptr)
-                               : RegString(HKEY_LOCAL_MACHINE, winlogon, L"ginadll");
-    Step(r == 0 && where != L"(none)", L"WriteGianPathToReg registers the module", where);
-    wchar_t ini[MAX_PATH] = {};
-    dllPath(ini, L"\\Config.ini");
-    Step(_wcsicmp(ini, (dir + L"\\Config.ini").c_str()) == 0, L"the install folder is found through the registration",
-         ini);
-    LONG u = unreg();
-    std::wstring after = vista ? RegString(HKEY_CLASSES_ROOT, clsidKey, nullptr)
-                               : RegString(HKEY_LOCAL_MACHINE, winlogon, L"ginadll");
-    Step(u == 0 && after == L"(none)", L"DeleteGianPathToReg removes it again", after);
-
-    Print(g_failures ? L"Demo FAILED (" + std::to_wstring(g_failures) + L" steps)" : L"Demo succeeded.");
-    return g_failures ? 1 : 0;
+    for (int i = 0; i < 2; ++i) {
+        char line[160];
+        snprintf(line, sizeof(line), "  %s: Porter started %.0f ms after the removal notice, ReportResult %.0f ms after the key",
+                 modes[i] == road::Key::Mode::Token ? "token" : "USB disk", times[i].removalToPorterMs,
+                 times[i].keyToReportResultMs);
+        Print(line);
+    }
+    Print("Demo succeeded: in both key modes the pulled key locked the session and the returned key unlocked it.");
+    return 0;
 }
