@@ -10,10 +10,12 @@
 #include <wtsapi32.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "services.h"
 #include "sentrycore.h"
 
 using sentry::WaitResult;
@@ -90,14 +92,8 @@ DWORD WINAPI ServiceThread(LPVOID) {
     return 0;
 }
 
-template <typename F>
-bool WaitFor(F condition, DWORD timeoutMs = 5000) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(10);
-    }
-    return true;
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 5000) {
+    return ts::WaitFor(condition, timeoutMs, 10);
 }
 
 class SentryRuntime : public ::testing::Test {

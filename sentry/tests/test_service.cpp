@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "corelib.h"
+#include "services.h"
 #include "testsupport.h"
 #include "tokensim.h"
 #include "usbdisk.h"
@@ -22,28 +23,11 @@ const wchar_t kDescription[] = L"Tolven电脑锁的基础服务程序，如果�
 const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 const DWORD kBlockedMs = 1500;  // a notice not answered within this is taken as "waiting for the unlock"
 
-template <typename F>
-bool WaitFor(F condition, DWORD timeoutMs = 10000) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+    return ts::WaitFor(condition, timeoutMs, 50);
 }
 
-// The service's current state, 0 when it is not installed.
-DWORD ServiceState() {
-    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!m) return 0;
-    SC_HANDLE s = OpenServiceW(m, kService, SERVICE_QUERY_STATUS);
-    DWORD state = 0;
-    SERVICE_STATUS st;
-    if (s && QueryServiceStatus(s, &st)) state = st.dwCurrentState;
-    if (s) CloseServiceHandle(s);
-    CloseServiceHandle(m);
-    return state;
-}
+DWORD ServiceState() { return ts::ServiceState(kService); }
 
 bool Installed() {
     SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -56,18 +40,8 @@ bool Installed() {
     return s != nullptr;
 }
 
-// Leaves no service behind, whatever an earlier run left (AUTO_START services come back with the wineserver).
 void RemoveAnyService() {
-    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!m) return;
-    if (SC_HANDLE s = OpenServiceW(m, kService, SERVICE_ALL_ACCESS)) {
-        SERVICE_STATUS st;
-        ControlService(s, SERVICE_CONTROL_STOP, &st);
-        WaitFor([] { DWORD state = ServiceState(); return state == SERVICE_STOPPED || state == 0; });
-        DeleteService(s);
-        CloseServiceHandle(s);
-    }
-    CloseServiceHandle(m);
+    ts::RemoveService(kService);
     WaitFor([] { return !Installed(); });
 }
 

@@ -9,6 +9,7 @@
 
 #include "corelib.h"
 #include "testbuild.h"
+#include "services.h"
 #include "testsupport.h"
 #include "tokensim.h"
 
@@ -120,19 +121,7 @@ int ServicePrograms() {
     return n;
 }
 
-void StopAndDeleteService() {
-    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!m) return;
-    if (SC_HANDLE s = OpenServiceW(m, kServiceName, SERVICE_ALL_ACCESS)) {
-        SERVICE_STATUS st;
-        ControlService(s, SERVICE_CONTROL_STOP, &st);
-        WaitFor([] { DWORD state = ServiceState(); return state == SERVICE_STOPPED || state == 0; }, 15000);
-        DeleteService(s);
-        CloseServiceHandle(s);
-    }
-    CloseServiceHandle(m);
-    WaitFor([] { return ServiceState() == 0; }, 10000);
-}
+void StopAndDeleteService() { ts::RemoveService(kServiceName); }
 
 }  // namespace
 
@@ -145,15 +134,6 @@ double NowMs() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(pollMs);
-    }
-    return true;
 }
 
 std::string Utf8(const std::wstring& s) { return ts::Narrow(s); }
@@ -374,28 +354,11 @@ std::string Child::Text() const {
 // ---------------------------------------------------------------------------------------------
 // The machine
 
-DWORD ServiceState() {
-    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!m) return 0;
-    SC_HANDLE s = OpenServiceW(m, kServiceName, SERVICE_QUERY_STATUS);
-    DWORD state = 0;
-    SERVICE_STATUS st;
-    if (s && QueryServiceStatus(s, &st)) state = st.dwCurrentState;
-    if (s) CloseServiceHandle(s);
-    CloseServiceHandle(m);
-    return state;
-}
+DWORD ServiceState() { return ts::ServiceState(kServiceName); }
 
 DWORD ServiceExitCode() {
-    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!m) return ERROR_GEN_FAILURE;
-    SC_HANDLE s = OpenServiceW(m, kServiceName, SERVICE_QUERY_STATUS);
-    DWORD code = ERROR_GEN_FAILURE;
     SERVICE_STATUS st;
-    if (s && QueryServiceStatus(s, &st)) code = st.dwWin32ExitCode;
-    if (s) CloseServiceHandle(s);
-    CloseServiceHandle(m);
-    return code;
+    return ts::QueryService(kServiceName, &st) ? st.dwWin32ExitCode : ERROR_GEN_FAILURE;
 }
 
 HWND ServiceWindow() { return FindWindowW(kServiceWindow, nullptr); }

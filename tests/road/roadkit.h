@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "services.h"
 #include "usbdisk.h"
 
 namespace road {
@@ -31,7 +32,7 @@ constexpr DWORD kBlockedMs = 1500;
 
 // Milliseconds on the high-resolution monotonic clock.
 double NowMs();
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 20);
+using ts::WaitFor;
 std::string Utf8(const std::wstring& s);
 
 // Receives every step of a walk. A walk stops at the first failed step that later steps need.
