@@ -2,6 +2,11 @@
 
 #include <dbt.h>
 
+// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
+#include <objidl.h>
+#include <propidl.h>
+#include <gdiplus.h>
+
 #include "corelib.h"
 
 namespace keydlg {
@@ -63,6 +68,46 @@ bool IsKeyArrival(WPARAM wp, LPARAM lp) {
     DWORD type = reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype;
     DEBUG_MSG("%d", static_cast<int>(type));
     return type == DBT_DEVTYP_VOLUME || type == DBT_DEVTYP_DEVICEINTERFACE;
+}
+
+HBITMAP LoadUserPicture(const wchar_t* path, HINSTANCE module, int fallbackBitmapId) {
+    HBITMAP bitmap = nullptr;
+    if (path && *path) {
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartupInput input;
+        if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
+            Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
+            if (image && image->GetLastStatus() == Gdiplus::Ok &&
+                image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok)
+                bitmap = nullptr;
+            delete image;
+            Gdiplus::GdiplusShutdown(token);
+        }
+    }
+    if (!bitmap) {
+        bitmap = static_cast<HBITMAP>(
+            LoadImageW(module, MAKEINTRESOURCEW(fallbackBitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    }
+    return bitmap;
+}
+
+void PaintPicture(HWND frame, HBITMAP picture) {
+    BITMAP bm = {};
+    if (!frame || !picture || !GetObjectW(picture, sizeof(bm), &bm)) return;
+    RECT rc;
+    GetClientRect(frame, &rc);
+    HDC dc = GetDC(frame);
+    if (!dc) return;
+    HDC mem = CreateCompatibleDC(dc);
+    if (mem) {
+        HGDIOBJ old = SelectObject(mem, picture);
+        SetStretchBltMode(dc, HALFTONE);
+        SetBrushOrgEx(dc, 0, 0, nullptr);
+        StretchBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteDC(mem);
+    }
+    ReleaseDC(frame, dc);
 }
 
 }  // namespace keydlg

@@ -21,4 +21,11 @@ void UnregisterKeyNotices(HDEVNOTIFY notices[2]);
 // A volume or device-interface arrival is the only notice that may bring the key.
 bool IsKeyArrival(WPARAM wp, LPARAM lp);
 
+// The user picture: the file (any format GDI+ reads), else the module's fallback bitmap.
+// GDI+ is started for this one load only, so no imaging state outlives the dialog in a module that
+// its host may unload. The caller deletes the bitmap.
+HBITMAP LoadUserPicture(const wchar_t* path, HINSTANCE module, int fallbackBitmapId);
+// Draws the picture stretched over the client area of the frame control, through its own DC.
+void PaintPicture(HWND frame, HBITMAP picture);
+
 }  // namespace keydlg

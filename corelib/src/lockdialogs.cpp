@@ -9,11 +9,6 @@
 #include <new>
 #include <string.h>
 
-// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
-#include <objidl.h>
-#include <propidl.h>
-#include <gdiplus.h>
-
 #include "keydlg.h"
 #include "prefs.h"
 #include "res/corelib_res.h"
@@ -68,49 +63,6 @@ LRESULT CALLBACK F8Hook(int code, WPARAM wp, LPARAM lp) {
         }
     }
     return CallNextHookEx(nullptr, code, wp, lp);
-}
-
-HBITMAP LoadUserPicture(const wchar_t* path) {
-    HBITMAP bitmap = nullptr;
-    if (path && *path) {
-        // Started for this one load: no GDI+ state outlives the dialog in a library that any
-        // program may load and free.
-        ULONG_PTR token = 0;
-        Gdiplus::GdiplusStartupInput input;
-        if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
-            Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
-            if (image && image->GetLastStatus() == Gdiplus::Ok &&
-                image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok)
-                bitmap = nullptr;
-            delete image;
-            Gdiplus::GdiplusShutdown(token);
-        }
-    }
-    if (!bitmap) {
-        bitmap = static_cast<HBITMAP>(LoadImageW(ModuleHandle(), MAKEINTRESOURCEW(IDB_LIB_DEFAULT_USER), IMAGE_BITMAP,
-                                                 0, 0, LR_CREATEDIBSECTION));
-    }
-    return bitmap;
-}
-
-void PaintUserPicture(HWND dlg, HBITMAP picture) {
-    HWND frame = GetDlgItem(dlg, IDC_LIB_USER_PICTURE);
-    BITMAP bm = {};
-    if (!frame || !picture || !GetObjectW(picture, sizeof(bm), &bm)) return;
-    RECT rc;
-    GetClientRect(frame, &rc);
-    HDC dc = GetDC(frame);
-    if (!dc) return;
-    HDC mem = CreateCompatibleDC(dc);
-    if (mem) {
-        HGDIOBJ old = SelectObject(mem, picture);
-        SetStretchBltMode(dc, HALFTONE);
-        SetBrushOrgEx(dc, 0, 0, nullptr);
-        StretchBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteDC(mem);
-    }
-    ReleaseDC(frame, dc);
 }
 
 INT_PTR CALLBACK DlgProcWinLogo(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -195,7 +147,7 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         }
         EnableWindow(GetDlgItem(dlg, IDOK), enable);
 
-        s->picture = LoadUserPicture(s->picturePath);  // once, not at every paint
+        s->picture = keydlg::LoadUserPicture(s->picturePath, ModuleHandle(), IDB_LIB_DEFAULT_USER);  // once, not at every paint
         return FALSE;  // no focus of its own
     }
     case WM_COMMAND: {
@@ -215,7 +167,7 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         DialogState* s = StateOf(dlg);
         PAINTSTRUCT ps;
         if (BeginPaint(dlg, &ps)) EndPaint(dlg, &ps);
-        if (s) PaintUserPicture(dlg, s->picture);
+        if (s) keydlg::PaintPicture(GetDlgItem(dlg, IDC_LIB_USER_PICTURE), s->picture);
         return TRUE;
     }
     case WM_CTLCOLORSTATIC: {

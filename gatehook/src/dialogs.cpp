@@ -5,11 +5,6 @@
 #include <strsafe.h>
 #include <wchar.h>
 
-// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
-#include <objidl.h>
-#include <propidl.h>
-#include <gdiplus.h>
-
 #include "prefs.h"
 #include "resource.h"
 
@@ -38,51 +33,6 @@ bool KeyPresent() {
     return present;
 }
 
-
-void EnsureGdiplus() {
-    static ULONG_PTR token = 0;
-    if (token) return;
-    Gdiplus::GdiplusStartupInput input;
-    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) token = 0;
-}
-
-HBITMAP LoadUserPicture(const wchar_t* path) {
-    HBITMAP bitmap = nullptr;
-    if (path && *path) {
-        EnsureGdiplus();
-        Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
-        if (image && image->GetLastStatus() == Gdiplus::Ok) {
-            if (image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok) bitmap = nullptr;
-        }
-        delete image;
-    }
-    if (!bitmap) {
-        bitmap = static_cast<HBITMAP>(
-            LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_DEFAULT_USER), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    }
-    return bitmap;
-}
-
-void PaintUserPicture(HWND dlg) {
-    HWND frame = GetDlgItem(dlg, IDC_USER_PICTURE);
-    if (!frame || !g_picture) return;
-    BITMAP bm = {};
-    if (!GetObjectW(g_picture, sizeof(bm), &bm)) return;
-    RECT rc;
-    GetClientRect(frame, &rc);
-    HDC dc = GetDC(frame);
-    if (!dc) return;
-    HDC mem = CreateCompatibleDC(dc);
-    if (mem) {
-        HGDIOBJ old = SelectObject(mem, g_picture);
-        SetStretchBltMode(dc, HALFTONE);
-        SetBrushOrgEx(dc, 0, 0, nullptr);
-        StretchBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteDC(mem);
-    }
-    ReleaseDC(frame, dc);
-}
 
 void OnEmergencyOk(HWND dlg) {
     wchar_t typed[255] = {};  // at most 254 characters
@@ -208,7 +158,7 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
 
         StopKeyWatch();  // no locking while the notice is up
         if (g_picture) DeleteObject(g_picture);
-        g_picture = LoadUserPicture(g_userPicture);  // once, not at every paint
+        g_picture = keydlg::LoadUserPicture(g_userPicture, Instance(), IDB_DEFAULT_USER);  // once, not at every paint
         return FALSE;    // no focus of its own
     }
     case WM_COMMAND:
@@ -231,7 +181,7 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         // The default painting first: the dialog's background erase would cover the picture.
         PAINTSTRUCT ps;
         if (BeginPaint(dlg, &ps)) EndPaint(dlg, &ps);
-        PaintUserPicture(dlg);
+        keydlg::PaintPicture(GetDlgItem(dlg, IDC_USER_PICTURE), g_picture);
         return TRUE;
     }
     case WM_CTLCOLORSTATIC: {
