@@ -34,6 +34,7 @@ struct Shared {
     std::vector<std::wstring> logs;
     int porterStarts = 0;
     int arms = 0;
+    int timerStops = 0;
     Shared() { InitializeCriticalSection(&cs); }
     ~Shared() { DeleteCriticalSection(&cs); }
 };
@@ -76,6 +77,12 @@ void CountingArm() {
     }
     sentry::ArmIntervalTimer();
 }
+// Stopping the timer peeks messages, so a message sent before it returns is still answered.
+void CountingStop() {
+    sentry::StopIntervalTimer();
+    Hold h;
+    ++g->timerStops;
+}
 void FakeLog(const wchar_t* text) {
     Hold h;
     g->logs.push_back(text);
@@ -110,6 +117,7 @@ class SentryRuntime : public ::testing::Test {
         sentry::g_seams.RegisterDeviceNotices = FakeNotices;
         sentry::g_seams.StartPorter = FakePorter;
         sentry::g_seams.ArmTimer = CountingArm;
+        sentry::g_seams.StopTimer = CountingStop;
         sentry::g_seams.Log = FakeLog;
         sentry::g_seams.ReportStatus = FakeStatus;
         sentry::InitStatus();
@@ -282,6 +290,10 @@ TEST_F(SentryRuntime, IntervalTimerLocksAndIsRearmedByTheUnlock) {
     shared.switches[L"QJ_IntervalMonitor"] = 1;
     Start(150);
     ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 1; })) << "the interval timer did not lock";
+    ASSERT_TRUE(WaitFor([this] {
+        Hold h;
+        return shared.timerStops == 1;
+    })) << "the timer was not stopped for the wait";
     EXPECT_FALSE(Answers(500));
     EXPECT_EQ(PorterStarts(), 1) << "the timer must be stopped during the wait";
     {
