@@ -1,6 +1,6 @@
 // Test build of Porter: appends one UTF-8 line to "PorterCalls.txt" beside it, its command line and,
 // after a tab, the desktop it was started on; it performs no session action, so that it can run in the
-// test prefix with any switch. Exits 0.
+// test prefix with any switch. Exits 0, or reports a failed lock when "PorterFails.txt" lies beside it.
 #include <windows.h>
 
 #include <string>
@@ -10,16 +10,26 @@
 namespace {
 
 BOOL WINAPI NoLock() { return TRUE; }
+BOOL WINAPI FailedLock() {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
 BOOL WINAPI NoExit(UINT, DWORD) { return TRUE; }
 BOOL NoPrivilege() { return TRUE; }
 
+// The path of a file beside this program; false when it does not fit.
+bool Beside(const wchar_t* name, wchar_t (&path)[MAX_PATH]) {
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash || (slash - path) + 1 + wcslen(name) >= MAX_PATH) return false;
+    wcscpy(slash + 1, name);
+    return true;
+}
+
 void RecordCommandLine() {
     wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (!slash || (slash - path) + 17 >= MAX_PATH) return;
-    wcscpy(slash + 1, L"PorterCalls.txt");
+    if (!Beside(L"PorterCalls.txt", path)) return;
 
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -42,7 +52,9 @@ void RecordCommandLine() {
 
 struct Install {
     Install() {
-        porter::g_seams.LockWorkStation = NoLock;
+        wchar_t fails[MAX_PATH];
+        bool lockFails = Beside(L"PorterFails.txt", fails) && GetFileAttributesW(fails) != INVALID_FILE_ATTRIBUTES;
+        porter::g_seams.LockWorkStation = lockFails ? FailedLock : NoLock;
         porter::g_seams.ExitWindowsEx = NoExit;
         porter::g_seams.EnableShutdownPrivilege = NoPrivilege;
         RecordCommandLine();

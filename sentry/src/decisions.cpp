@@ -16,6 +16,15 @@ struct LockingScope {
 
 bool LockInProgress() { return g_locking; }
 
+namespace {
+// An all-zero record reads as "no lock", the same as one the tile has taken.
+void ClearLockRecord() {
+    LockRecord none;
+    ZeroMemory(&none, sizeof(none));
+    g_seams.WriteLockRecord(&none, sizeof(none));
+}
+}  // namespace
+
 bool OnDeviceRemoval() {
     DEBUG_MSG("DBT_DEVICEREMOVECOMPLETE");
     // Every notice is judged on its own; checking the key is idempotent. A second notice for the same
@@ -55,13 +64,19 @@ DWORD LockSys(int lockType) {
         // Nothing will ever unlock a session that was never locked: keep watching instead of waiting.
         DWORD error = GetLastError();
         Log(L"Porter 未能锁定工作站（锁定类型 %d，错误 %lu），继续监视。", lockType, error);
+        // The next lock by the user's own hand must not show this lock's reason.
+        if (written == 0) ClearLockRecord();
         DEBUG_MSG_E("LockSys");
         return written;
     }
     g_seams.StopTimer();
     switch (g_seams.WaitForUnlock()) {
         case WaitResult::Unlocked:
+            g_seams.ArmTimer();
+            break;
         case WaitResult::SessionUnlocked:
+            // Unlocked without the tile, which takes the record as it reads it: it is stale now.
+            if (written == 0) ClearLockRecord();
             g_seams.ArmTimer();
             break;
         case WaitResult::Failed:

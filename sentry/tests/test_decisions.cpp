@@ -179,14 +179,18 @@ TEST_F(SentryDecisions, LockWaitsOnlyForASessionThatPorterLocked) {
     const LockCase cases[] = {
         {"unlocked by the tile", TRUE, WaitResult::Unlocked, 0,
          {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "arm"}},
+        // The tile never read the record: it is cleared, or the user's next lock would show its reason.
         {"unlocked by another route", TRUE, WaitResult::SessionUnlocked, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "arm"}},
+         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "write 0", "arm"}},
         {"stopped during the wait", TRUE, WaitResult::Stopped, 0,
          {"write 4", "reset", "porter /LockWorkStation", "stop", "wait"}},
         {"wait failed", TRUE, WaitResult::Failed, 0,
          {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "log", "arm"}},
         // Nothing would ever end the wait: log it, leave the timer running and keep watching.
-        {"Porter not started", FALSE, WaitResult::Unlocked, 0, {"write 4", "reset", "porter /LockWorkStation", "log"}},
+        {"Porter not started", FALSE, WaitResult::Unlocked, 0,
+         {"write 4", "reset", "porter /LockWorkStation", "log", "write 0"}},
+        {"Porter not started, record not written", FALSE, WaitResult::Unlocked, ERROR_FILE_NOT_FOUND,
+         {"write 4", "log", "reset", "porter /LockWorkStation", "log"}},
         {"record not written", TRUE, WaitResult::Unlocked, ERROR_FILE_NOT_FOUND,
          {"write 4", "log", "reset", "porter /LockWorkStation", "stop", "wait", "arm"}},
     };

@@ -114,9 +114,10 @@ bool Measure(road::Key::Mode mode, int runs, ModeFigures* figures) {
                 ok = r.PullKeyLocks() && r.UnlockAtTile(road::kKeyRemovedText, false, insertAfter) && !reporter.failed;
                 if (!ok) break;
                 const road::Times& t = r.times();
-                removal.ms.push_back(t.removalToPorterMs);
-                unlock.ms.push_back(t.keyToReportResultMs);
-                found.ms.push_back(t.keyFoundToReportResultMs);
+                // A figure the round could not measure stays -1 and is left out.
+                if (t.removalToPorterMs >= 0) removal.ms.push_back(t.removalToPorterMs);
+                if (t.keyToReportResultMs >= 0) unlock.ms.push_back(t.keyToReportResultMs);
+                if (t.keyFoundToReportResultMs >= 0) found.ms.push_back(t.keyFoundToReportResultMs);
                 printf("  %s run %d: removal -> Porter %.1f ms; key -> ReportResult %.1f ms (reported -> ReportResult %.1f ms)\n",
                        key.name(), i + 1, t.removalToPorterMs, t.keyToReportResultMs, t.keyFoundToReportResultMs);
                 fflush(stdout);

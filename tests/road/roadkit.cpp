@@ -504,6 +504,7 @@ bool Road::LockObserved(LONG expectedType, size_t runsBefore, double sentAt, con
 }
 
 bool Road::PullKeyLocks() {
+    times_ = Times();  // a figure this round does not measure must not be the last round's
     size_t before = PorterRuns(dir_).size();
     if (!Check(key_.Pull(), "the key is pulled", key_.name())) return false;
     bool answered = true;
