@@ -13,8 +13,10 @@ wine_bed_start
 INSTALL="$WINEPREFIX/drive_c/Program Files/Tolven"
 mkdir -p "$INSTALL/wine-test-builds"
 cp "${DIST:-$ROOT/dist}"/* "$INSTALL"/
-# The demo itself, the enrolment stand-in for the control panel's device page, and LogonUI's stand-in.
-cp "$BUILD/bin/tolven_demo.exe" "$BUILD/bin/RoadEnrol.exe" "$BUILD/bin/LogonUiHost.exe" "$INSTALL"/
+# The demo itself, the enrolment stand-in for the control panel's device page, LogonUI's stand-in and
+# the stand-in token library.
+cp "$BUILD/bin/tolven_demo.exe" "$BUILD/bin/RoadEnrol.exe" "$BUILD/bin/LogonUiHost.exe" "$BUILD/bin/FT_ND_API.dll" \
+   "$INSTALL"/
 # Test builds of the two deliverables that Wine cannot run as they are; the demo puts them in place.
 cp "$BUILD/bin/PorterRecorder.exe" "$BUILD/bin/LogontileTest.dll" "$INSTALL/wine-test-builds"/
 echo "Installed: $(cd "$INSTALL" && ls -p | grep -v / | tr '\n' ' ')"

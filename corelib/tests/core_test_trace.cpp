@@ -342,21 +342,22 @@ TEST_F(TracePowerOnFile, FailureLeavesHistoryAndNoTemporaryFile) {
     const std::string history = "line2/\r\nline1/\r\n";
     struct Blocker {
         const char* what;
-        DWORD share;  // a handle the test holds on the log while it is rewritten
+        DWORD access, share;  // a handle the test holds on the log while it is rewritten
         bool readOnly;
     };
     static const Blocker kBlockers[] = {
-        {"held open without sharing", 0, false},
-        {"held open for writing", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
-        {"read-only file", ~0u, true},
+        {"held open without sharing", GENERIC_READ | GENERIC_WRITE, 0, false},
+        {"held open for writing", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        // The old lines are read and the new file is written, but it cannot take the log's place.
+        {"held open for reading, not for deleting", GENERIC_READ, FILE_SHARE_READ, false},
+        {"read-only file", 0, ~0u, true},
     };
     for (const Blocker& b : kBlockers) {
         SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(ts::WriteFileBytes(path_, history));
         HANDLE held = INVALID_HANDLE_VALUE;
         if (b.share != ~0u) {
-            held = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, b.share, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+            held = CreateFileW(path_.c_str(), b.access, b.share, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE) << b.what;
         }
         if (b.readOnly) {

@@ -369,10 +369,14 @@ bool Answers(HWND window, DWORD timeoutMs) {
 }
 
 bool Waits(HWND window) {
-    // A message sent while the service is still starting Porter is handled when it stops its timer
-    // (PeekMessage dispatches sent messages), just before the wait: one answer may come first.
-    for (int i = 0; i < 3; ++i)
+    // A message sent while the service still waits for Porter's exit is handled when it stops its
+    // timer (PeekMessage dispatches sent messages), just before the wait: answers may come until
+    // Porter has ended, which under Wine can take a second or more. A service that never waits
+    // keeps answering past the bound.
+    DWORD start = GetTickCount();
+    do {
         if (!Answers(window, 300)) return true;
+    } while (GetTickCount() - start < 10000);
     return false;
 }
 
