@@ -508,7 +508,7 @@ bool Road::LockObserved(LONG expectedType, size_t runsBefore, double sentAt, con
 }
 
 bool Road::PullKeyLocks() {
-    times_ = Times();  // a figure this round does not measure must not be the last round's
+    times_.removalToPorterMs = -1;  // a figure this pull does not measure must not be the last one's
     size_t before = PorterRuns(dir_).size();
     if (!Check(key_.Pull(), "the key is pulled", key_.name())) return false;
     bool answered = true;
@@ -530,6 +530,7 @@ bool Road::IntervalLocks() {
 }
 
 bool Road::UnlockAtTile(const char* expectedStatus, bool keyStillIn, DWORD insertAfterMs) {
+    times_.keyToReportResultMs = times_.keyFoundToReportResultMs = -1;
     Child host;
     std::wstring account = computer_ + L"\\" + user_ + L"=" + kWindowsPassword;
     std::wstring command = L"\"" + dir_ + L"\\LogonUiHost.exe\" --package 0x4E47 --account \"" +
