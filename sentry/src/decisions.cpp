@@ -12,11 +12,7 @@ struct LockingScope {
     LockingScope() { g_locking = true; }
     ~LockingScope() { g_locking = false; }
 };
-}  // namespace
 
-bool LockInProgress() { return g_locking; }
-
-namespace {
 // An all-zero record reads as "no lock", the same as one the tile has taken.
 void ClearLockRecord() {
     LockRecord none;
@@ -24,6 +20,8 @@ void ClearLockRecord() {
     g_seams.WriteLockRecord(&none, sizeof(none));
 }
 }  // namespace
+
+bool LockInProgress() { return g_locking; }
 
 bool OnDeviceRemoval() {
     DEBUG_MSG("DBT_DEVICEREMOVECOMPLETE");

@@ -155,10 +155,7 @@ class SentryRuntime : public ::testing::Test {
                                    SMTO_NORMAL, timeoutMs, &result) != 0;
     }
     // True when the service thread answers messages again within the time.
-    bool Answers(DWORD timeoutMs = 5000) {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
-    }
+    bool Answers(DWORD timeoutMs = 5000) { return ts::WindowAnswers(window, timeoutMs); }
     void SetAlert() {
         HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
         ASSERT_NE(e, nullptr) << GetLastError();

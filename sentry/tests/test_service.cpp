@@ -120,16 +120,9 @@ class SentryService : public ::testing::Test {
         return WaitFor([this, n] { return PorterCalls().size() >= n; });
     }
     // True when the service answers a message within the time (it is not in its locked wait).
-    bool Answers(DWORD timeoutMs = 5000) {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
-    }
-    // True once the service sits in its locked wait. A message sent while it still waits for Porter's
-    // exit is answered when it stops its timer (PeekMessage dispatches sent messages), so an answer or
-    // two may come before the wait; a service that never waits keeps answering.
-    bool EntersItsWait() {
-        return WaitFor([this] { return !Answers(kBlockedMs); }, 15000);
-    }
+    bool Answers(DWORD timeoutMs = 5000) { return ts::WindowAnswers(window, timeoutMs); }
+    // True once the service sits in its locked wait; it answers until Porter has ended.
+    bool EntersItsWait() { return ts::StopsAnswering(window, kBlockedMs, 15000); }
     void SetAlert() {
         HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
         ASSERT_NE(e, nullptr) << GetLastError();
@@ -283,6 +276,7 @@ TEST_F(SentryService, NoWaitWhenPorterCannotLock) {
         {"the real Porter, whose LockWorkStation fails under Wine", L"Porter.exe", false},
         {"no Porter.exe beside the service", nullptr, false},
     };
+    ASSERT_TRUE(ts::WriteFileBytes(dir + L"\\PorterFails.txt", ""));  // read by the recording build
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteFileW((dir + L"\\Porter.exe").c_str());
@@ -290,7 +284,6 @@ TEST_F(SentryService, NoWaitWhenPorterCannotLock) {
         if (c.porterBuild) {
             ASSERT_TRUE(CopyFileW(ts::InExeDir(c.porterBuild).c_str(), (dir + L"\\Porter.exe").c_str(), FALSE));
         }
-        ts::WriteFileBytes(dir + L"\\PorterFails.txt", "");
         StartService();
         ts::UsbDisk other = ts::UsbDisk::FlashDisk(L"OTHER1");
         for (int i = 0; i < 2; ++i) {
@@ -304,7 +297,6 @@ TEST_F(SentryService, NoWaitWhenPorterCannotLock) {
         ts::ChildResult r = Run(L"/stop");
         EXPECT_EQ(r.exitCode, 0u) << r.output;
     }
-    DeleteFileW((dir + L"\\PorterFails.txt").c_str());
 }
 
 TEST_F(SentryService, BothKeyModesLockOnRemovalAndWaitForTheUnlock) {

@@ -363,22 +363,10 @@ DWORD ServiceExitCode() {
 
 HWND ServiceWindow() { return FindWindowW(kServiceWindow, nullptr); }
 
-bool Answers(HWND window, DWORD timeoutMs) {
-    DWORD_PTR result = 0;
-    return window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
-}
+bool Answers(HWND window, DWORD timeoutMs) { return ts::WindowAnswers(window, timeoutMs); }
 
-bool Waits(HWND window) {
-    // A message sent while the service still waits for Porter's exit is handled when it stops its
-    // timer (PeekMessage dispatches sent messages), just before the wait: answers may come until
-    // Porter has ended, which under Wine can take a second or more. A service that never waits
-    // keeps answering past the bound.
-    DWORD start = GetTickCount();
-    do {
-        if (!Answers(window, 300)) return true;
-    } while (GetTickCount() - start < 10000);
-    return false;
-}
+// The service answers until Porter has ended, which under Wine can take a second or more.
+bool Waits(HWND window) { return ts::StopsAnswering(window, 300, 10000); }
 
 LONG PeekLockType() {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, CORELIB_SHARED_MAPPING);

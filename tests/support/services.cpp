@@ -11,6 +11,19 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD poll
     return true;
 }
 
+bool WindowAnswers(HWND window, DWORD timeoutMs) {
+    DWORD_PTR result = 0;
+    return window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
+bool StopsAnswering(HWND window, DWORD probeMs, DWORD boundMs) {
+    DWORD start = GetTickCount();
+    do {
+        if (!WindowAnswers(window, probeMs)) return true;
+    } while (GetTickCount() - start < boundMs);
+    return false;
+}
+
 bool QueryService(const wchar_t* name, SERVICE_STATUS* status) {
     SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!m) return false;
