@@ -116,14 +116,7 @@ public:
         ts::SendKey(vk, false);
         ts::SendKey(vk, true);
     }
-    void Click(HWND dlg, int id) {
-        RECT r = {};
-        GetWindowRect(GetDlgItem(dlg, id), &r);
-        POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-        ts::SendMouse(MOUSEEVENTF_LEFTDOWN, p);
-        Sleep(30);
-        ts::SendMouse(MOUSEEVENTF_LEFTUP, p);
-    }
+    void Click(HWND dlg, int id) { ts::ClickControl(dlg, id); }
     // What Enter, Esc or a button would send, without the input.
     void Command(HWND dlg, int id) { PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     // The keyboard focus of the dialog's thread.

@@ -1,5 +1,7 @@
 #include "uinput.h"
 
+#include "services.h"
+
 namespace ts {
 
 void SendKey(WORD vk, bool up) {
@@ -16,6 +18,16 @@ void SendMouse(DWORD flags, POINT p) {
     in.type = INPUT_MOUSE;
     in.mi.dwFlags = flags;
     SendInput(1, &in, sizeof(in));
+}
+
+void ClickControl(HWND dlg, int id) {
+    WaitFor([dlg] { return GetForegroundWindow() == dlg; }, 3000);
+    RECT r = {};
+    GetWindowRect(GetDlgItem(dlg, id), &r);
+    POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    SendMouse(MOUSEEVENTF_LEFTDOWN, p);
+    Sleep(30);
+    SendMouse(MOUSEEVENTF_LEFTUP, p);
 }
 
 }  // namespace ts

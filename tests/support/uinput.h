@@ -9,5 +9,9 @@ void SendKey(WORD vk, bool up);
 // One mouse event at a screen point. The cursor is moved there first: Wine loses a click that
 // does not come with its own position.
 void SendMouse(DWORD flags, POINT screenPoint);
+// A real left click on the centre of the dialog's control. Synthetic input lands on whatever is on
+// top, so it waits (bounded) for the dialog to come to the foreground first: one just created may
+// not be there yet.
+void ClickControl(HWND dlg, int id);
 
 }  // namespace ts

@@ -119,15 +119,7 @@ void Driver::Type(HWND dlg, int id, const std::wstring& text) {
     for (wchar_t c : text) SendMessageW(edit, WM_CHAR, c, 1);
 }
 
-void Driver::Click(HWND dlg, int id) {
-    HWND c = GetDlgItem(dlg, id);
-    RECT r = {};
-    GetWindowRect(c, &r);
-    POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    ts::SendMouse(MOUSEEVENTF_LEFTDOWN, p);
-    Sleep(30);
-    ts::SendMouse(MOUSEEVENTF_LEFTUP, p);
-}
+void Driver::Click(HWND dlg, int id) { ts::ClickControl(dlg, id); }
 
 void Driver::Command(HWND dlg, int id) { PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
