@@ -14,9 +14,14 @@ void SendKey(WORD vk, bool up) {
 
 void SendMouse(DWORD flags, POINT p) {
     SetCursorPos(p.x, p.y);
+    // The position also travels with the event itself, so that it cannot land where the cursor was
+    // before the move took effect. Normalised so that it maps back to exactly this pixel.
+    const LONG w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     INPUT in = {};
     in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
+    in.mi.dx = w > 0 ? (p.x * 65536 + w - 1) / w : 0;
+    in.mi.dy = h > 0 ? (p.y * 65536 + h - 1) / h : 0;
+    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     SendInput(1, &in, sizeof(in));
 }
 

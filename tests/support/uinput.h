@@ -6,8 +6,8 @@ namespace ts {
 
 // One key going down or up, as the keyboard would send it.
 void SendKey(WORD vk, bool up);
-// One mouse event at a screen point. The cursor is moved there first: Wine loses a click that
-// does not come with its own position.
+// One mouse event at a screen point, carrying that position itself: under Wine a click sent after a
+// bare cursor move can land where the cursor was before (the first click of a fresh display does).
 void SendMouse(DWORD flags, POINT screenPoint);
 // A real left click on the centre of the dialog's control. Synthetic input lands on whatever is on
 // top, so it waits (bounded) for the dialog to come to the foreground first: one just created may
