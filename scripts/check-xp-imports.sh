@@ -4,6 +4,8 @@
 #                                                      named module must be among them
 #        check-xp-imports.sh --expect-failure <file>  passes only when <file> is caught
 set -uo pipefail
+# objdump answers in the locale; the patterns below read its English output.
+export LC_ALL=C
 HERE=$(cd "$(dirname "$0")" && pwd)
 LIST="$HERE/xp-forbidden-imports.txt"
 OBJDUMP=${OBJDUMP:-i686-w64-mingw32-objdump}

@@ -5,7 +5,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-need_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build googletest
+need_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev cmake ninja-build googletest
            wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales python3)
 
 missing=()
@@ -39,6 +39,10 @@ fi
 if [ "$(readlink -f "$(command -v i686-w64-mingw32-g++)" 2>/dev/null)" != "$(readlink -f /usr/bin/i686-w64-mingw32-g++-posix)" ]; then
   $SUDO update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
   $SUDO update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
+fi
+if [ "$(readlink -f "$(command -v x86_64-w64-mingw32-g++)" 2>/dev/null)" != "$(readlink -f /usr/bin/x86_64-w64-mingw32-g++-posix)" ]; then
+  $SUDO update-alternatives --set x86_64-w64-mingw32-g++ /usr/bin/x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || true
+  $SUDO update-alternatives --set x86_64-w64-mingw32-gcc /usr/bin/x86_64-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
 fi
 
 if [ $have_src -eq 0 ]; then

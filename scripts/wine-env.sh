@@ -1,7 +1,15 @@
-# Sourced by the scripts: the Wine test bed for one build folder ($BUILD).
+# Sourced by the scripts: the Wine test bed for one build folder ($BUILD) of one architecture ($ARCH).
 # Creates the prefix once, starts Xvfb and one persistent wineserver, and stops them again.
+# i686 builds run in a win32 prefix through Wine's 32-bit loader; x64 builds in a win64 prefix through
+# wine64, called directly (/usr/bin/wine tries the 32-bit loader first).
 wine_bed_env() {
-  export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+  case "${ARCH:-i686}" in
+    x64) export WINEARCH=win64 WINE=/usr/lib/wine/wine64 ;;
+    *) export WINEARCH=win32 WINE=wine ;;
+  esac
+  export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all
+  # No debugger on a crash; no Mono or Gecko installs at boot (without them wineboot may leave RpcSs
+  # unstarted, and a service started later then fails with 1053).
   export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
   export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
   unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
@@ -21,16 +29,20 @@ wine_bed_start() {
   # One throwaway prefix per run.
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  # wine64 says once that it cannot open syswow64\rundll32.exe: harmless, as is the rest of its chatter.
+  if ! "$WINE" wineboot -i >/dev/null 2>&1; then
+    echo "wine-env: wineboot failed in $WINEPREFIX ($WINEARCH)" >&2
+    return 1
+  fi
   wineserver -w
   # Chinese text in screenshots: SimSun/宋体 map to the installed CJK font.
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Shell Dlg' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Shell Dlg' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
   wineserver -w
   # One persistent wineserver for the whole run: each test process then starts in milliseconds.
   wineserver -p >/dev/null 2>&1 &
-  wine cmd /c exit >/dev/null 2>&1 || true
+  "$WINE" cmd /c exit >/dev/null 2>&1 || true
 }
 
 wine_bed_stop() {

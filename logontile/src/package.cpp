@@ -18,29 +18,22 @@ namespace {
 // Strings are measured up to this many characters; the terminator must lie within.
 constexpr size_t kMaxMeasuredChars = 65535;
 
-// A 32-bit UNICODE_STRING with its buffer as an offset into the block.
-#pragma pack(push, 1)
-struct PackedString {
-    USHORT Length;
-    USHORT MaximumLength;
-    ULONG Offset;
-};
-struct PackedLogon {
-    ULONG MessageType;
-    PackedString LogonDomainName;
-    PackedString UserName;
-    PackedString Password;
-    ULONG LogonIdLowPart;
-    LONG LogonIdHighPart;
-};
-#pragma pack(pop)
-static_assert(sizeof(PackedLogon) == kPackedLogonHeader, "packed logon header");
-static_assert(sizeof(KERB_INTERACTIVE_UNLOCK_LOGON) == kPackedLogonHeader, "32-bit layout");
+// The block carries the structure in the layout of the architecture LogonUI runs as, each string
+// buffer given as its offset from the start of the block: 36 bytes on 32-bit, 64 on 64-bit.
+static_assert(sizeof(KERB_INTERACTIVE_UNLOCK_LOGON) == kPackedLogonHeader, "packed logon header");
+#ifdef _WIN64
+static_assert(kPackedLogonHeader == 64, "64-bit layout");
+#else
+static_assert(kPackedLogonHeader == 36, "32-bit layout");
+#endif
 
 bool StringFits(const UNICODE_STRING& s) { return s.Length == 0 || s.Buffer; }
 
-PackedString PlaceString(BYTE* block, ULONG* offset, const UNICODE_STRING& s) {
-    PackedString p = {s.Length, s.Length, *offset};
+UNICODE_STRING PlaceString(BYTE* block, ULONG* offset, const UNICODE_STRING& s) {
+    UNICODE_STRING p = {};
+    p.Length = s.Length;
+    p.MaximumLength = s.Length;
+    p.Buffer = reinterpret_cast<PWSTR>(static_cast<ULONG_PTR>(*offset));
     if (s.Length) memcpy(block + *offset, s.Buffer, s.Length);
     *offset += s.Length;
     return p;
@@ -95,14 +88,12 @@ HRESULT PackUnlockLogon(const KERB_INTERACTIVE_UNLOCK_LOGON& kiul, BYTE** block,
     BYTE* out = static_cast<BYTE*>(CoTaskMemAlloc(total));
     if (!out) return E_OUTOFMEMORY;
 
-    PackedLogon header = {};
-    header.MessageType = static_cast<ULONG>(logon.MessageType);
+    KERB_INTERACTIVE_UNLOCK_LOGON header = {};
+    header.Logon.MessageType = logon.MessageType;
     ULONG offset = kPackedLogonHeader;
-    header.LogonDomainName = PlaceString(out, &offset, logon.LogonDomainName);
-    header.UserName = PlaceString(out, &offset, logon.UserName);
-    header.Password = PlaceString(out, &offset, logon.Password);
-    header.LogonIdLowPart = 0;
-    header.LogonIdHighPart = 0;
+    header.Logon.LogonDomainName = PlaceString(out, &offset, logon.LogonDomainName);
+    header.Logon.UserName = PlaceString(out, &offset, logon.UserName);
+    header.Logon.Password = PlaceString(out, &offset, logon.Password);
     memcpy(out, &header, sizeof(header));
 
     *block = out;

@@ -23,8 +23,9 @@ typedef BOOL(WINAPI* CredProtectWFn)(BOOL fAsSelf, LPWSTR credentials, DWORD cch
                                       CRED_PROTECTION_TYPE* protectionType);
 typedef BOOL(WINAPI* CredIsProtectedWFn)(LPWSTR protectedCredentials, CRED_PROTECTION_TYPE* protectionType);
 
-// Fixed part of the packed block: the 32-bit structure, string pointers replaced by offsets.
-constexpr DWORD kPackedLogonHeader = 36;
+// Fixed part of the packed block: the structure of this architecture (36 bytes on 32-bit, 64 on
+// 64-bit), string pointers replaced by offsets from the start of the block.
+constexpr DWORD kPackedLogonHeader = sizeof(KERB_INTERACTIVE_UNLOCK_LOGON);
 
 // Length = MaximumLength = bytes of text, Buffer = text itself (not copied).
 HRESULT InitUnicodeString(PCWSTR text, UNICODE_STRING* out);

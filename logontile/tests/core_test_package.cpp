@@ -91,6 +91,10 @@ TEST(LogontilePackage, LsaStringLimits) {
     EXPECT_EQ(InitLsaString(nullptr, &s), E_INVALIDARG);
 }
 
+// The fixed part is the structure of the architecture LogonUI runs as, each buffer given as its offset
+// from the block's start: 36 bytes on 32-bit (offsets in 4 bytes), 64 bytes on 64-bit (a 4-byte
+// pad after the message type and after each pair of lengths, offsets in 8 bytes). Both layouts are
+// written out by hand; each build checks its own.
 TEST(LogontilePackage, PacksByteExactBlocksPerScenario) {
     struct {
         const char* name;
@@ -98,40 +102,63 @@ TEST(LogontilePackage, PacksByteExactBlocksPerScenario) {
         const wchar_t* domain;
         const wchar_t* user;
         const wchar_t* password;
-        Bytes expected;
+        Bytes header32, header64, strings;
     } const cases[] = {
-        {"unlock, empty password: 48 bytes, password offset at the end", CPUS_UNLOCK_WORKSTATION, L"ABC", L"bob", L"",
+        {"unlock, empty password: password offset at the end", CPUS_UNLOCK_WORKSTATION, L"ABC", L"bob", L"",
          {0x07, 0, 0, 0,                                     // KerbWorkstationUnlockLogon
           0x06, 0, 0x06, 0, 0x24, 0, 0, 0,                   // domain: 6 bytes at 36
           0x06, 0, 0x06, 0, 0x2A, 0, 0, 0,                   // user: 6 bytes at 42
           0x00, 0, 0x00, 0, 0x30, 0, 0, 0,                   // password: 0 bytes at 48
-          0, 0, 0, 0, 0, 0, 0, 0,                            // LogonId
-          'A', 0, 'B', 0, 'C', 0, 'b', 0, 'o', 0, 'b', 0}},
+          0, 0, 0, 0, 0, 0, 0, 0},                           // LogonId
+         {0x07, 0, 0, 0, 0, 0, 0, 0,
+          0x06, 0, 0x06, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0,   // domain: 6 bytes at 64
+          0x06, 0, 0x06, 0, 0, 0, 0, 0, 0x46, 0, 0, 0, 0, 0, 0, 0,   // user: 6 bytes at 70
+          0x00, 0, 0x00, 0, 0, 0, 0, 0, 0x4C, 0, 0, 0, 0, 0, 0, 0,   // password: 0 bytes at 76
+          0, 0, 0, 0, 0, 0, 0, 0},
+         {'A', 0, 'B', 0, 'C', 0, 'b', 0, 'o', 0, 'b', 0}},
         {"logon, Chinese user name", CPUS_LOGON, L"PC-1", L"张三", L"pw!",
          {0x02, 0, 0, 0,                                     // KerbInteractiveLogon
           0x08, 0, 0x08, 0, 0x24, 0, 0, 0,
           0x04, 0, 0x04, 0, 0x2C, 0, 0, 0,
           0x06, 0, 0x06, 0, 0x30, 0, 0, 0,
-          0, 0, 0, 0, 0, 0, 0, 0,
-          'P', 0, 'C', 0, '-', 0, '1', 0, 0x20, 0x5F, 0x09, 0x4E, 'p', 0, 'w', 0, '!', 0}},
+          0, 0, 0, 0, 0, 0, 0, 0},
+         {0x02, 0, 0, 0, 0, 0, 0, 0,
+          0x08, 0, 0x08, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0,
+          0x04, 0, 0x04, 0, 0, 0, 0, 0, 0x48, 0, 0, 0, 0, 0, 0, 0,
+          0x06, 0, 0x06, 0, 0, 0, 0, 0, 0x4C, 0, 0, 0, 0, 0, 0, 0,
+          0, 0, 0, 0, 0, 0, 0, 0},
+         {'P', 0, 'C', 0, '-', 0, '1', 0, 0x20, 0x5F, 0x09, 0x4E, 'p', 0, 'w', 0, '!', 0}},
         {"credential UI: message type 0", CPUS_CREDUI, L"D", L"u", L"p",
          {0, 0, 0, 0,
           0x02, 0, 0x02, 0, 0x24, 0, 0, 0,
           0x02, 0, 0x02, 0, 0x26, 0, 0, 0,
           0x02, 0, 0x02, 0, 0x28, 0, 0, 0,
-          0, 0, 0, 0, 0, 0, 0, 0,
-          'D', 0, 'u', 0, 'p', 0}},
+          0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0, 0,
+          0x02, 0, 0x02, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0,
+          0x02, 0, 0x02, 0, 0, 0, 0, 0, 0x42, 0, 0, 0, 0, 0, 0, 0,
+          0x02, 0, 0x02, 0, 0, 0, 0, 0, 0x44, 0, 0, 0, 0, 0, 0, 0,
+          0, 0, 0, 0, 0, 0, 0, 0},
+         {'D', 0, 'u', 0, 'p', 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.header32.size(), 36u);
+        ASSERT_EQ(c.header64.size(), 64u);
+#ifdef _WIN64
+        Bytes expected = c.header64;
+#else
+        Bytes expected = c.header32;
+#endif
+        expected.insert(expected.end(), c.strings.begin(), c.strings.end());
         KERB_INTERACTIVE_UNLOCK_LOGON kiul;
         ASSERT_EQ(InitUnlockLogon(c.domain, c.user, c.password, c.cpus, &kiul), S_OK);
         EXPECT_EQ(kiul.Logon.UserName.Buffer, c.user);  // referenced, not copied
         BYTE* block = nullptr;
         DWORD size = 0;
         ASSERT_EQ(PackUnlockLogon(kiul, &block, &size), S_OK);
-        EXPECT_EQ(size, c.expected.size());
-        EXPECT_EQ(BlockBytes(block, size), c.expected);
+        EXPECT_EQ(size, expected.size());
+        EXPECT_EQ(BlockBytes(block, size), expected);
         CoTaskMemFree(block);
     }
 }
@@ -535,7 +562,7 @@ TEST_F(LogontileSerialize, HandsOverTheBlockWithPackageAndClassId) {
     EXPECT_EQ(cs.ulAuthenticationPackage, 0x77u);
     EXPECT_TRUE(IsEqualGUID(cs.clsidCredentialProvider, CLSID_Logontile));
     ASSERT_NE(cs.rgbSerialization, nullptr);
-    ASSERT_EQ(cs.cbSerialization, 36u + 6 + 6 + 18);
+    ASSERT_EQ(cs.cbSerialization, kPackedLogonHeader + 6 + 6 + 18);
     EXPECT_TRUE(watch_.Holds(cs.rgbSerialization, cs.cbSerialization));  // unprotected: no CredProtectW here
     // The password copy made on the way was zeroed before it was freed.
     EXPECT_GE(watch_.freed_, 1);

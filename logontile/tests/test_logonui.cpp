@@ -60,13 +60,19 @@ std::string ComputerName() {
     return GetComputerNameW(name, &n) ? ts::Narrow(name) : "";
 }
 
-// The host's line for a packed logon of this type with the computer as domain.
+// The host's line for a packed logon of this type with the computer as domain. The strings follow the
+// fixed part of this architecture's layout: 36 bytes on 32-bit, 64 on 64-bit.
 std::string SerialLine(int type, const std::string& user, const std::string& password) {
+#ifdef _WIN64
+    const size_t h = 64;
+#else
+    const size_t h = 36;
+#endif
     const std::string domain = ComputerName();
     const size_t d = domain.size() * 2, u = user.size() * 2;  // ASCII here
-    return "SERIAL type=" + std::to_string(type) + " domain@36+" + std::to_string(d) + "=\"" + domain + "\" user@" +
-           std::to_string(36 + d) + "+" + std::to_string(u) + "=\"" + user + "\" password@" +
-           std::to_string(36 + d + u) + "+" + std::to_string(password.size() * 2) + "=\"" + password + "\"";
+    return "SERIAL type=" + std::to_string(type) + " domain@" + std::to_string(h) + "+" + std::to_string(d) + "=\"" +
+           domain + "\" user@" + std::to_string(h + d) + "+" + std::to_string(u) + "=\"" + user + "\" password@" +
+           std::to_string(h + d + u) + "+" + std::to_string(password.size() * 2) + "=\"" + password + "\"";
 }
 
 DWORD ShutdownCalls() {

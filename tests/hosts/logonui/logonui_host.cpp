@@ -23,7 +23,6 @@ const wchar_t kWindowClass[] = L"TolvenLogonUiHost";
 constexpr NTSTATUS kStatusLogonFailure = static_cast<NTSTATUS>(0xC000006D);
 constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS kStatusNoSuchPackage = static_cast<NTSTATUS>(0xC00000FE);
-constexpr DWORD kPackedHeader = 36;
 
 struct EchoItem {
     DWORD field;
@@ -70,19 +69,21 @@ bool ReadPackedString(const BYTE* block, DWORD size, DWORD at, const char* name,
                       std::string* error) {
     memcpy(&out->length, block + at, 2);
     memcpy(&out->maximumLength, block + at + 2, 2);
-    memcpy(&out->offset, block + at + 4, 4);
+    out->offset = 0;
+    memcpy(&out->offset, block + at + kPacked.bufferAt, kPacked.bufferWidth);
     char buf[160];
     if (out->length % 2) {
         snprintf(buf, sizeof(buf), "%s: odd length %u", name, out->length);
     } else if (out->maximumLength < out->length) {
         snprintf(buf, sizeof(buf), "%s: maximum length %u below length %u", name, out->maximumLength, out->length);
     } else if (out->offset > size || out->maximumLength > size - out->offset) {
-        snprintf(buf, sizeof(buf), "%s: %u bytes at %lu outside the %lu-byte block", name, out->maximumLength,
-                 static_cast<unsigned long>(out->offset), static_cast<unsigned long>(size));
-    } else if (out->maximumLength > 0 && out->offset < kPackedHeader) {
-        snprintf(buf, sizeof(buf), "%s: offset %lu inside the header", name, static_cast<unsigned long>(out->offset));
+        snprintf(buf, sizeof(buf), "%s: %u bytes at %llu outside the %lu-byte block", name, out->maximumLength,
+                 static_cast<unsigned long long>(out->offset), static_cast<unsigned long>(size));
+    } else if (out->maximumLength > 0 && out->offset < kPacked.header) {
+        snprintf(buf, sizeof(buf), "%s: offset %llu inside the header", name,
+                 static_cast<unsigned long long>(out->offset));
     } else if (out->offset % 2) {
-        snprintf(buf, sizeof(buf), "%s: misaligned offset %lu", name, static_cast<unsigned long>(out->offset));
+        snprintf(buf, sizeof(buf), "%s: misaligned offset %llu", name, static_cast<unsigned long long>(out->offset));
     } else {
         out->text.assign(out->length / 2, L'\0');
         if (out->length) memcpy(&out->text[0], block + out->offset, out->length);
@@ -181,18 +182,18 @@ DecodedLogon DecodeUnlockLogon(const BYTE* block, DWORD size) {
         d.error = "no block";
         return d;
     }
-    if (size < kPackedHeader) {
+    if (size < kPacked.header) {
         char buf[64];
         snprintf(buf, sizeof(buf), "block of %lu bytes is shorter than the header", static_cast<unsigned long>(size));
         d.error = buf;
         return d;
     }
     memcpy(&d.messageType, block, 4);
-    memcpy(&d.logonIdLow, block + 28, 4);
-    memcpy(&d.logonIdHigh, block + 32, 4);
-    if (!ReadPackedString(block, size, 4, "domain", &d.domain, &d.error)) return d;
-    if (!ReadPackedString(block, size, 12, "user", &d.user, &d.error)) return d;
-    if (!ReadPackedString(block, size, 20, "password", &d.password, &d.error)) return d;
+    memcpy(&d.logonIdLow, block + kPacked.logonId, 4);
+    memcpy(&d.logonIdHigh, block + kPacked.logonId + 4, 4);
+    if (!ReadPackedString(block, size, kPacked.domain, "domain", &d.domain, &d.error)) return d;
+    if (!ReadPackedString(block, size, kPacked.user, "user", &d.user, &d.error)) return d;
+    if (!ReadPackedString(block, size, kPacked.password, "password", &d.password, &d.error)) return d;
     d.ok = true;
     return d;
 }

@@ -54,12 +54,27 @@ struct Field {
     int bitmapHeight = 0;
 };
 
-// A packed KERB_INTERACTIVE_UNLOCK_LOGON (32-bit layout, buffers as offsets), decoded with every
-// length and offset checked against the block.
+// A packed KERB_INTERACTIVE_UNLOCK_LOGON as LogonUI of this architecture reads it: the structure's own
+// layout with each string buffer given as an offset from the block's start. Written out by hand, so
+// that the packer is checked against the layout rather than against itself.
+struct PackedLayout {
+    DWORD header;        // bytes before the first string
+    DWORD domain, user, password;  // where each UNICODE_STRING starts
+    DWORD bufferAt;      // where the buffer (the offset) lies inside a UNICODE_STRING
+    DWORD bufferWidth;   // pointer width
+    DWORD logonId;       // where the LUID starts
+};
+#ifdef _WIN64
+constexpr PackedLayout kPacked = {64, 8, 24, 40, 8, 8, 56};
+#else
+constexpr PackedLayout kPacked = {36, 4, 12, 20, 4, 4, 28};
+#endif
+
+// Decoded with every length and offset checked against the block.
 struct PackedString {
     USHORT length = 0;
     USHORT maximumLength = 0;
-    ULONG offset = 0;
+    ULONG64 offset = 0;
     std::wstring text;
 };
 struct DecodedLogon {

@@ -356,22 +356,36 @@ TEST_F(LogonUiHost, DecoderChecksEveryLengthAndOffset) {
         void (*change)(std::vector<BYTE>&, decltype(put16)&, decltype(put32)&);
         const char* error;  // NULL: decodes
     };
+    // Where each field lies in this architecture's layout.
+    constexpr size_t kUserLength = kPacked.user, kDomainMax = kPacked.domain + 2;
+    constexpr size_t kDomainOffset = kPacked.domain + kPacked.bufferAt, kUserOffset = kPacked.user + kPacked.bufferAt,
+                     kPasswordOffset = kPacked.password + kPacked.bufferAt;
+    const std::string cutAt = "password: 4 bytes at " + std::to_string(kPacked.header + 12) + " outside";
+    const std::string misaligned = "password: misaligned offset " + std::to_string(kPacked.header + 11);
     const Case cases[] = {
         {"as packed", [](std::vector<BYTE>&, decltype(put16)&, decltype(put32)&) {}, nullptr},
-        {"shorter than the header", [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)&) { b.resize(35); },
+        {"shorter than the header",
+         [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)&) { b.resize(kPacked.header - 1); },
          "shorter than the header"},
         {"cut inside the password", [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)&) { b.pop_back(); },
-         "password: 4 bytes at 48 outside"},
-        {"odd user length", [](std::vector<BYTE>& b, decltype(put16)& p16, decltype(put32)&) { p16(b, 12, 5); },
+         cutAt.c_str()},
+        {"odd user length",
+         [](std::vector<BYTE>& b, decltype(put16)& p16, decltype(put32)&) { p16(b, kUserLength, 5); },
          "user: odd length"},
-        {"maximum below length", [](std::vector<BYTE>& b, decltype(put16)& p16, decltype(put32)&) { p16(b, 6, 4); },
+        {"maximum below length",
+         [](std::vector<BYTE>& b, decltype(put16)& p16, decltype(put32)&) { p16(b, kDomainMax, 4); },
          "domain: maximum length 4 below length 6"},
-        {"offset wraps around", [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) { p32(b, 16, 0xFFFFFFFE); },
+        {"offset wraps around",
+         [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) { p32(b, kUserOffset, 0xFFFFFFFE); },
          "user: 6 bytes at 4294967294 outside"},
-        {"offset into the header", [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) { p32(b, 8, 4); },
+        {"offset into the header",
+         [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) { p32(b, kDomainOffset, 4); },
          "domain: offset 4 inside the header"},
-        {"misaligned offset", [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) { p32(b, 24, 47); },
-         "password: misaligned offset 47"},
+        {"misaligned offset",
+         [](std::vector<BYTE>& b, decltype(put16)&, decltype(put32)& p32) {
+             p32(b, kPasswordOffset, kPacked.header + 11);
+         },
+         misaligned.c_str()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -381,9 +395,9 @@ TEST_F(LogonUiHost, DecoderChecksEveryLengthAndOffset) {
         if (!c.error) {
             ASSERT_TRUE(d.ok) << d.error;
             EXPECT_EQ(d.messageType, 2u);
-            EXPECT_EQ(d.domain.offset, 36u);
-            EXPECT_EQ(d.user.offset, 42u);
-            EXPECT_EQ(d.password.offset, 48u);
+            EXPECT_EQ(d.domain.offset, kPacked.header);
+            EXPECT_EQ(d.user.offset, kPacked.header + 6);
+            EXPECT_EQ(d.password.offset, kPacked.header + 12);
             EXPECT_EQ(d.password.text, L"pw");
         } else {
             EXPECT_FALSE(d.ok);
@@ -436,6 +450,8 @@ TEST_F(LogonUiHost, TypingSendsEveryPrefixAndNotesHiddenFields) {
 }
 
 TEST_F(LogonUiHost, FlagsWhatRealLogonUiWouldNotAccept) {
+    // The fake tile's block: the fixed part and three strings of 16 bytes in all.
+    const std::string leftBlock = "failed but left a block of " + std::to_string(kPacked.header + 16) + " bytes";
     struct {
         const char* name;
         Fault fault;
@@ -445,7 +461,7 @@ TEST_F(LogonUiHost, FlagsWhatRealLogonUiWouldNotAccept) {
         {"field event from the tile's own thread", Fault::EventFromOtherThread, 0, "not LogonUI's"},
         {"event for a field that does not exist", Fault::UnknownField, 0, "SetFieldState for unknown field 42"},
         {"submit button beside no field", Fault::ButtonBesideNothing, 0, "beside unknown field 9"},
-        {"failed serialization keeps its block", Fault::LeavesBlockOnFailure, 0, "failed but left a block of 52 bytes"},
+        {"failed serialization keeps its block", Fault::LeavesBlockOnFailure, 0, leftBlock.c_str()},
         {"serialization names another provider", Fault::ForeignClassId, 0, "serialization names provider"},
         {"change signal with another context", Fault::None, 0x77, "CredentialsChanged with context 0x77"},
     };
