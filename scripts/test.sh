@@ -18,6 +18,7 @@ run_suite() {
   local arch=$1; shift
   (
     export ARCH=$arch
+    [ -n "$ONLY" ] || unset BUILD
     . "$ROOT/scripts/arch.sh"
     . "$ROOT/scripts/wine-env.sh"
     trap wine_bed_stop EXIT
@@ -31,6 +32,7 @@ run_suite() {
 run_static() {
   (
     export ARCH=i686
+    unset BUILD
     . "$ROOT/scripts/arch.sh"
     cd "$BUILD/tests/xpcheck"
     ctest --output-on-failure
@@ -47,9 +49,8 @@ fi
 ARCH=i686 "$ROOT/scripts/build.sh"
 ARCH=x64 "$ROOT/scripts/build.sh"
 
-. "$ROOT/scripts/arch.sh"
 status=0
-if runs_32bit; then
+if (ARCH=i686; . "$ROOT/scripts/arch.sh"; runs_32bit); then
   echo "test: this machine runs 32-bit programs: the i686 suite runs under wine32, then the x64 suite under wine64"
   echo "test: suite 1 of 2: i686 (build/, whole suite, win32 prefix)"
   run_suite i686 "$@" || { status=1; echo "test: the i686 suite FAILED"; }
