@@ -12,6 +12,9 @@ wine_bed_env() {
   # unstarted, and a service started later then fails with 1053).
   export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
   export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+  # China Standard Time, as on the machines the product is for. Wine takes each process's time zone
+  # from its own Unix TZ, which a Windows parent does not pass on to the children it starts.
+  export TZ=Asia/Shanghai
   unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 }
 
