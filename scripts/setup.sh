@@ -6,7 +6,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev cmake ninja-build googletest
-           wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales python3)
+           wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales python3 openssl)
 
 missing=()
 for p in "${need_pkgs[@]}"; do

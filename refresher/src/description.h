@@ -1,0 +1,67 @@
+// The update description as the engine reads it: the exact bytes of the downloaded "update.txt",
+// whether its signature "update.txt.sig" holds for those bytes, and the keys of section UPDATE
+// parsed from those same bytes (so what was verified is what is used).
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+// The SDK declares SHA-256 for targets after XP SP2 only; XP SP3's enhanced AES provider has it.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
+namespace refresher {
+
+constexpr int kMaxFileIndex = 99;    // highest accepted "UPDATEFILECOUNT"
+constexpr DWORD kDigestBytes = 32;   // SHA-256
+constexpr size_t kMaxDescriptionBytes = 1 << 20;
+constexpr size_t kMaxSignatureBytes = 4096;
+
+class Description {
+public:
+    // Reads the description and its signature from disk and checks the signature against the public
+    // key (a PUBLICKEYBLOB; none means nothing is ever signed). A missing file is an empty description.
+    void Load(const wchar_t* path, const wchar_t* signaturePath, const BYTE* publicKey, DWORD publicKeySize);
+    // Parses text that needs no signature (tests of the parser).
+    void LoadText(const std::wstring& text);
+
+    bool present() const { return present_; }
+    bool signedOk() const { return signed_; }
+
+    // Value of a key of section "UPDATE" (case-insensitive, as the profile API), at most maxChars
+    // characters; def when the key is absent.
+    std::wstring Get(const wchar_t* key, const wchar_t* def, size_t maxChars) const;
+
+private:
+    void Parse(const std::wstring& text);
+
+    bool present_ = false;
+    bool signed_ = false;
+    std::vector<std::pair<std::wstring, std::wstring>> keys_;  // of section UPDATE, in file order
+};
+
+// Text of a profile file's bytes: UTF-16 (either byte order) or UTF-8 by their byte-order mark,
+// otherwise the Chinese ANSI code page 936.
+std::wstring DecodeProfileText(const std::string& bytes);
+
+// "UPDATEFILECOUNT" read as a decimal integer: leading blanks, an optional sign, leading digits;
+// none gives 0; values beyond the int range are clamped.
+int ParseCount(const std::wstring& text);
+
+// RSA signature with SHA-256 (as CryptSignHash writes it, little-endian) over data.
+bool VerifySignature(const BYTE* publicKey, DWORD publicKeySize, const std::string& data,
+                     const std::string& signature);
+// SHA-256 of a file's whole content; false when it cannot be read or hashed.
+bool FileSha256(const wchar_t* path, BYTE digest[kDigestBytes]);
+// 64 hexadecimal digits (either case) into a digest.
+bool ParseDigest(const std::wstring& hex, BYTE digest[kDigestBytes]);
+
+// A file name taken from a URL that may be used inside a folder: not empty, no \ / : * ? " < > |
+// or control characters, not "." or "..", no trailing dot or blank, no DOS device name.
+bool IsSafeFileName(const wchar_t* name);
+
+}  // namespace refresher

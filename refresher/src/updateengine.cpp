@@ -1,0 +1,480 @@
+#include "updateengine.h"
+
+#include <shlwapi.h>
+#include <wininet.h>
+#include <wchar.h>
+
+#include "corelib.h"
+#include "prefs.h"
+#include "refresher_build.h"
+#include "runningpanel.h"
+
+namespace refresher {
+
+const wchar_t kUserAgent[] = L"RevaRU/1.0";
+const wchar_t kDescriptionUrlPath[] = L"/wp-content/uploads/soft/computerlock/update/update.txt";
+const wchar_t kDefaultUpdateHost[] = REFRESHER_UPDATE_HOST;
+
+namespace {
+
+const wchar_t kDescriptionName[] = L"update.txt";
+const wchar_t kSignatureName[] = L"update.txt.sig";
+const wchar_t kSettingsName[] = L"Config.ini";
+const wchar_t kLibraryName[] = L"Corelib.dll";
+const wchar_t kPartSuffix[] = L".part";
+const DWORD kReadBlock = 16384;
+const DWORD kKilledPanelWaitMs = 5000;
+
+// dst := a "\" b, without doubling a drive root's backslash; false (dst empty) when it does not fit.
+bool Join(wchar_t (&dst)[260], const wchar_t* a, const wchar_t* b) {
+    dst[0] = 0;
+    if (!a || !*a || !b) return false;
+    size_t na = wcslen(a);
+    bool slash = a[na - 1] != L'\\';
+    if (na + (slash ? 1 : 0) + wcslen(b) >= 260) return false;
+    wcscpy(dst, a);
+    if (slash) wcscat(dst, L"\\");
+    wcscat(dst, b);
+    return true;
+}
+
+bool Copy(wchar_t (&dst)[260], const wchar_t* src) {
+    dst[0] = 0;
+    if (!src || wcslen(src) >= 260) return false;
+    wcscpy(dst, src);
+    return true;
+}
+
+bool IsFolder(const wchar_t* path) {
+    DWORD a = GetFileAttributesW(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The file-name part of a URL, as PathStripPathW gives it.
+std::wstring UrlFileName(const wchar_t* url) {
+    std::wstring copy(url);
+    copy.push_back(L'\0');
+    PathStripPathW(&copy[0]);
+    return std::wstring(copy.c_str());
+}
+
+struct InternetHandle {
+    HINTERNET h = nullptr;
+    ~InternetHandle() {
+        if (h) InternetCloseHandle(h);
+    }
+};
+
+void SetTimeouts(HINTERNET h, const EngineSettings& s) {
+    DWORD connect = s.connectTimeoutMs, receive = s.receiveTimeoutMs;
+    InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
+    InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
+    InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+}
+
+bool IsReservedName(const std::wstring& name) {
+    return _wcsicmp(name.c_str(), kDescriptionName) == 0 || _wcsicmp(name.c_str(), kSignatureName) == 0 ||
+           _wcsicmp(name.c_str(), kSettingsName) == 0;
+}
+
+bool IsRefused(const Description& d) {
+    int n = ParseCount(d.Get(L"UPDATEFILECOUNT", L"0", 32));
+    return n < 0 || n > kMaxFileIndex;
+}
+
+std::wstring Key(const wchar_t* format, int i) {
+    wchar_t key[32];
+    swprintf(key, 32, format, i);
+    return key;
+}
+
+}  // namespace
+
+void FreeStatusText(WPARAM wParam) {
+    if (wParam) HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(wParam));
+}
+
+EngineSettings EngineSettings::Production() {
+    EngineSettings s;
+    s.publicKey = kBuiltInPublicKeySize ? kBuiltInPublicKey : nullptr;
+    s.publicKeySize = kBuiltInPublicKeySize;
+    return s;
+}
+
+CUpdateEngine::CUpdateEngine(const EngineSettings& settings) : settings_(settings), lineCount_(0), target_(nullptr) {
+    url_[0] = descriptionPath_[0] = signaturePath_[0] = downloadFolder_[0] = 0;
+    localVersion_[0] = remoteVersion_[0] = updateText_[0] = 0;
+    settingsPath_[0] = programFolder_[0] = systemFolder_[0] = 0;
+}
+
+BOOL CUpdateEngine::InitPaths() {
+    bool ok = true;
+    if (settings_.programFolder) {
+        ok = Copy(programFolder_, settings_.programFolder);
+    } else {
+        DWORD n = GetModuleFileNameW(nullptr, programFolder_, 260);
+        ok = n > 0 && n < 260;
+        if (ok) {
+            programFolder_[n] = 0;
+            PathRemoveFileSpecW(programFolder_);
+        } else {
+            programFolder_[0] = 0;
+        }
+    }
+    if (settings_.systemFolder) {
+        ok = Copy(systemFolder_, settings_.systemFolder) && ok;
+    } else {
+        UINT n = GetSystemDirectoryW(systemFolder_, 260);
+        if (n == 0 || n >= 260) {
+            systemFolder_[0] = 0;
+            ok = false;
+        }
+    }
+    ok = Join(downloadFolder_, programFolder_, L"update") && ok;
+    ok = Join(settingsPath_, programFolder_, kSettingsName) && ok;
+    ok = Join(descriptionPath_, downloadFolder_, kDescriptionName) && ok;
+    ok = Join(signaturePath_, downloadFolder_, kSignatureName) && ok;
+
+    std::wstring base = settings_.baseUrl ? settings_.baseUrl : L"";
+    while (!base.empty() && base.back() == L'/') base.pop_back();
+    std::wstring url = base + kDescriptionUrlPath;
+    if (base.empty() || url.size() >= 260) {
+        url_[0] = 0;
+        ok = false;
+    } else {
+        wcscpy(url_, url.c_str());
+    }
+    if (downloadFolder_[0] && !CreateDirectoryW(downloadFolder_, nullptr) && !IsFolder(downloadFolder_)) ok = false;
+    return ok ? TRUE : FALSE;
+}
+
+void CUpdateEngine::PostStatus(const wchar_t* text) {
+    if (!target_) return;
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+    if (!copy) return;
+    memcpy(copy, text, bytes);
+    if (!PostMessageW(target_, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) FreeStatusText(reinterpret_cast<WPARAM>(copy));
+}
+
+void CUpdateEngine::PostProgress(const wchar_t* attribute, LPARAM value) {
+    if (target_) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
+}
+
+void CUpdateEngine::PostFinished(BOOL success) {
+    if (target_) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
+}
+
+void CUpdateEngine::LoadDescription(Description* description) const {
+    description->Load(descriptionPath_, signaturePath_, settings_.publicKey, settings_.publicKeySize);
+}
+
+BOOL CUpdateEngine::GetUpdateInfo() {
+    PostStatus(L"获取更新信息");
+    bool ok = url_[0] && DownloadFile(url_);
+    if (ok) {
+        // A missing signature is not a failed fetch: the description is then offered for the web site only.
+        wchar_t signatureUrl[260];
+        if (wcslen(url_) + 4 < 260) {
+            wcscpy(signatureUrl, url_);
+            wcscat(signatureUrl, L".sig");
+            if (!DownloadFile(signatureUrl)) DeleteFileW(signaturePath_);
+        }
+        Description d;
+        LoadDescription(&d);
+        ok = !IsRefused(d);
+    }
+    PostStatus(ok ? L"获取更新信息成功" : L"获取更新信息失败");
+    return ok ? TRUE : FALSE;
+}
+
+void CUpdateEngine::ReadVersions(const Description& d) {
+    std::wstring remote = d.Get(L"VERSION", L"1.0", 9);
+    wcscpy(remoteVersion_, remote.c_str());
+    prefs::Read(settingsPath_, L"UPDATE", L"VERSION", L"1.0", localVersion_, 10);
+}
+
+BOOL CUpdateEngine::CheckNewVersion() {
+    PostStatus(L"获取新版本号");
+    Description d;
+    LoadDescription(&d);
+    ReadVersions(d);
+    if (IsRefused(d)) {
+        PostStatus(L"获取更新信息失败");
+        return FALSE;
+    }
+    if (wcscmp(remoteVersion_, localVersion_) > 0) {
+        BuildUpdateText(d);
+        wchar_t text[64];
+        swprintf(text, 64, L"检测到有新版本%ls", remoteVersion_);
+        PostStatus(text);
+        return TRUE;
+    }
+    PostStatus(L"已经是最新版本");
+    return FALSE;
+}
+
+void CUpdateEngine::ReadNewVersion() {
+    PostStatus(L"获取新版本号");
+    Description d;
+    LoadDescription(&d);
+    wcscpy(remoteVersion_, d.Get(L"VERSION", L"1.0", 9).c_str());
+}
+
+int CUpdateEngine::LoadUpdateText() {
+    Description d;
+    LoadDescription(&d);
+    return BuildUpdateText(d);
+}
+
+int CUpdateEngine::BuildUpdateText(const Description& d) {
+    const size_t kRoom = sizeof(updateText_) / sizeof(updateText_[0]) - 1;
+    size_t length = 0;
+    lineCount_ = 0;
+    updateText_[0] = 0;
+    // Appends as much as fits; false once the text is full.
+    auto append = [&](const std::wstring& part) {
+        size_t n = part.size() < kRoom - length ? part.size() : kRoom - length;
+        wmemcpy(updateText_ + length, part.data(), n);
+        length += n;
+        updateText_[length] = 0;
+        return n == part.size();
+    };
+    const std::wstring dashes(58, L'-');
+    bool room = append(dashes + L"\r\n") && append(d.Get(L"UpdateTitle", L"", 1023)) &&
+                append(L"\r\n" + dashes + L"\r\n") && append(L"\r\n");
+    for (int n = 0; room; ++n) {
+        std::wstring line = d.Get(Key(L"UPDATETXT%d", n).c_str(), L"", 1023);
+        if (line.empty()) break;
+        // A line that no longer fits is cut and ends the log; it still counts, as it is shown.
+        room = append(line + L"\r\n\x2192\r\n");
+        ++lineCount_;
+    }
+    return static_cast<int>(length);
+}
+
+int CUpdateEngine::GetUpdateFileCount() {
+    Description d;
+    LoadDescription(&d);
+    return ParseCount(d.Get(L"UPDATEFILECOUNT", L"0", 32));
+}
+
+bool CUpdateEngine::Plan(const Description& d, std::vector<PlannedFile>* files) const {
+    files->clear();
+    if (!d.signedOk() || IsRefused(d)) return false;
+    int n = ParseCount(d.Get(L"UPDATEFILECOUNT", L"0", 32));
+    for (int i = 0; i <= n; ++i) {
+        std::wstring url = d.Get(Key(L"FILE%d", i).c_str(), L"", 255);
+        if (url.size() <= 1) continue;
+        PlannedFile f;
+        f.index = i;
+        f.url = url;
+        f.name = UrlFileName(url.c_str());
+        wchar_t part[260];
+        if (!IsSafeFileName(f.name.c_str()) || IsReservedName(f.name) ||
+            !Join(part, downloadFolder_, (f.name + kPartSuffix).c_str()))
+            return false;
+        for (const PlannedFile& other : *files)
+            if (_wcsicmp(other.name.c_str(), f.name.c_str()) == 0) return false;
+        if (!ParseDigest(d.Get(Key(L"FILE%dSHA256", i).c_str(), L"", 80), f.digest)) return false;
+        files->push_back(f);
+    }
+    return true;
+}
+
+BOOL CUpdateEngine::CanAutoUpdate() {
+    Description d;
+    LoadDescription(&d);
+    std::wstring allowed = d.Get(L"CanAutoUpdate", L"0", 32);
+    if (allowed != L"1" && allowed != L"true") return FALSE;
+    std::vector<PlannedFile> files;
+    return Plan(d, &files) ? TRUE : FALSE;
+}
+
+BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
+    if (!url || !*url || !downloadFolder_[0]) return FALSE;
+    std::wstring name = UrlFileName(url);
+    wchar_t target[260], part[260];
+    if (!IsSafeFileName(name.c_str()) || !Join(target, downloadFolder_, name.c_str()) ||
+        !Join(part, downloadFolder_, (name + kPartSuffix).c_str()))
+        return FALSE;
+
+    // Host and path apart, so that the time limits are on the request before it is sent.
+    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {}, path[INTERNET_MAX_PATH_LENGTH + 1] = {};
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH + 1;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = INTERNET_MAX_PATH_LENGTH + 1;
+    wchar_t extra[INTERNET_MAX_PATH_LENGTH + 1] = {};
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = INTERNET_MAX_PATH_LENGTH + 1;
+    if (!InternetCrackUrlW(url, 0, 0, &parts) || !host[0] ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return FALSE;
+    std::wstring object = std::wstring(path[0] ? path : L"/") + extra;
+
+    InternetHandle net, connection, request;
+    net.h = InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!net.h) return FALSE;
+    SetTimeouts(net.h, settings_);
+    connection.h = InternetConnectW(net.h, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!connection.h) return FALSE;
+    SetTimeouts(connection.h, settings_);
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
+                  INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+    request.h = HttpOpenRequestW(connection.h, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
+    if (!request.h) return FALSE;
+    SetTimeouts(request.h, settings_);
+    if (!HttpSendRequestW(request.h, nullptr, 0, nullptr, 0)) return FALSE;
+    // Only a 200 carries the file: an error page or a proxy's 407 would otherwise be installed.
+    DWORD status = 0, length = 0, size = sizeof(status);
+    if (!HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status != 200)
+        return FALSE;
+    size = sizeof(length);
+    if (!HttpQueryInfoW(request.h, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
+        return FALSE;
+
+    const DWORD step = length / 100;
+    PostProgress(L"value", 0);
+    PostProgress(L"value", 100);
+    // Written aside: a cut download never replaces the earlier copy under the real name.
+    HANDLE file = CreateFileW(part, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    std::vector<BYTE> block(kReadBlock);
+    ULONGLONG total = 0, threshold = step;
+    LPARAM counter = 1;
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.h, block.data(), kReadBlock, &got)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        DWORD written = 0;
+        total += got;
+        if (total > length || !WriteFile(file, block.data(), got, &written, nullptr) || written != got) {
+            ok = false;
+            break;
+        }
+        if (total > threshold) {
+            threshold += step;
+            ++counter;
+            PostProgress(L"value", counter);
+        }
+    }
+    // A body that ends early reads like a whole one: only the announced length tells.
+    ok = ok && total == length && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!ok || !MoveFileExW(part, target, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(part);
+        return FALSE;
+    }
+    PostProgress(L"value", 100);
+    return TRUE;
+}
+
+bool CUpdateEngine::DownloadPlanned(const Description& d, const std::vector<PlannedFile>& files) {
+    int n = ParseCount(d.Get(L"UPDATEFILECOUNT", L"0", 32));
+    size_t next = 0;
+    for (int i = 0; i <= n; ++i) {
+        wchar_t text[64];
+        swprintf(text, 64, L"正在下载文件%d/%d", n + 1, i + 1);
+        PostStatus(text);
+        if (settings_.filePauseMs) Sleep(settings_.filePauseMs);
+        if (next >= files.size() || files[next].index != i) continue;
+        const PlannedFile& f = files[next++];
+        if (!DownloadFile(f.url.c_str())) return false;
+        wchar_t path[260];
+        BYTE digest[kDigestBytes];
+        Join(path, downloadFolder_, f.name.c_str());
+        if (!FileSha256(path, digest) || memcmp(digest, f.digest, kDigestBytes) != 0) {
+            DeleteFileW(path);
+            return false;
+        }
+    }
+    return true;
+}
+
+BOOL CUpdateEngine::DownloadFiles() {
+    Description d;
+    LoadDescription(&d);
+    std::vector<PlannedFile> files;
+    return Plan(d, &files) && DownloadPlanned(d, files) ? TRUE : FALSE;
+}
+
+bool CUpdateEngine::PlaceFile(const PlannedFile& f) {
+    wchar_t source[260], destination[260];
+    if (!Join(source, downloadFolder_, f.name.c_str())) return false;
+    BYTE digest[kDigestBytes];
+    if (!FileSha256(source, digest) || memcmp(digest, f.digest, kDigestBytes) != 0) return false;
+    // Any spelling: in the program folder "corelib.dll" would shadow the system folder's library.
+    const wchar_t* folder = _wcsicmp(f.name.c_str(), kLibraryName) == 0 ? systemFolder_ : programFolder_;
+    // A missing folder cannot receive the file, not even at the next start.
+    if (!IsFolder(folder) || !Join(destination, folder, f.name.c_str())) return false;
+    if (CopyFileW(source, destination, FALSE)) return true;
+    if (MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
+    // In use: replaced at the next start of Windows.
+    return MoveFileExW(source, destination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool CUpdateEngine::InstallPlanned(const std::vector<PlannedFile>& files) {
+    bool ok = true;
+    for (const PlannedFile& f : files)
+        if (!PlaceFile(f)) ok = false;
+    return ok;
+}
+
+BOOL CUpdateEngine::InstallFiles() {
+    Description d;
+    LoadDescription(&d);
+    std::vector<PlannedFile> files;
+    return Plan(d, &files) && InstallPlanned(files) ? TRUE : FALSE;
+}
+
+void CUpdateEngine::EndRunningPanel() {
+    HWND panel = FindRunningPanel();
+    if (!panel) return;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(panel, &pid);
+    if (pid == 0 || pid == GetCurrentProcessId()) return;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    // "退出程序" lets the panel remove its tray icon; one that does not quit in time is ended.
+    PostMessageW(panel, WM_COMMAND, MAKEWPARAM(kPanelQuitCommand, 0), 0);
+    if (!process) return;
+    if (WaitForSingleObject(process, settings_.panelQuitWaitMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, kPanelKilledExitCode);
+        WaitForSingleObject(process, kKilledPanelWaitMs);
+    }
+    CloseHandle(process);
+}
+
+BOOL CUpdateEngine::RunUpdate() {
+    PostStatus(L"准备更新环境");
+    PostProgress(L"max", 100);
+    // One reading of the description serves the whole run: what was verified is what is installed.
+    Description d;
+    LoadDescription(&d);
+    std::vector<PlannedFile> files;
+    // Everything is fetched and checked while the PC is still protected.
+    bool ok = Plan(d, &files) && DownloadPlanned(d, files);
+    if (ok) {
+        if (IsWin7()) StartOrStopService(FALSE);
+        EndRunningPanel();
+        ok = InstallPlanned(files);
+    }
+    if (ok) {
+        PostStatus(L"获取新版本号");
+        wcscpy(remoteVersion_, d.Get(L"VERSION", L"1.0", 9).c_str());
+        ok = prefs::Write(settingsPath_, L"UPDATE", L"VERSION", remoteVersion_);
+    }
+    PostFinished(ok ? TRUE : FALSE);
+    return ok ? TRUE : FALSE;
+}
+
+}  // namespace refresher

@@ -1,0 +1,127 @@
+// The working half of the updater: fetches the update description, compares versions, builds the
+// change log, downloads and checks the listed files, and installs them. It talks to the updater
+// window only through posted messages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "description.h"
+
+namespace refresher {
+
+// Posted to the target window (never to NULL: that would queue a thread message).
+constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 3001;  // wParam: L"value" or L"max" (static text); lParam: number
+constexpr UINT WM_UPDATE_STATUS = WM_APP + 3002;    // wParam: status text, freed with FreeStatusText
+constexpr UINT WM_UPDATE_FINISHED = WM_APP + 3003;  // wParam: 1 success, 0 failure
+static_assert(WM_UPDATE_PROGRESS == 35769 && WM_UPDATE_STATUS == 35770 && WM_UPDATE_FINISHED == 35771,
+              "message numbers the window expects");
+
+// The control panel's "退出程序" command, and the exit code of a panel that would not quit.
+constexpr WORD kPanelQuitCommand = 40010;
+constexpr UINT kPanelKilledExitCode = 4;
+
+extern const wchar_t kUserAgent[];        // "RevaRU/1.0"
+extern const wchar_t kDescriptionUrlPath[];  // path of "update.txt" on the update server
+extern const wchar_t kDefaultUpdateHost[];   // scheme and host, fixed at build time
+
+// The receiver of WM_UPDATE_STATUS frees its text with this.
+void FreeStatusText(WPARAM wParam);
+
+struct EngineSettings {
+    const wchar_t* baseUrl = kDefaultUpdateHost;  // scheme and host; the description path follows
+    const wchar_t* programFolder = nullptr;       // NULL: the folder of the running program
+    const wchar_t* systemFolder = nullptr;        // NULL: the Windows system folder
+    const BYTE* publicKey = nullptr;              // PUBLICKEYBLOB that signs descriptions; NULL: none
+    DWORD publicKeySize = 0;
+    DWORD connectTimeoutMs = 30000;
+    DWORD receiveTimeoutMs = 30000;  // a stalled server must not hang the hidden "auto" run
+    DWORD filePauseMs = 1000;        // before each file of an update
+    DWORD panelQuitWaitMs = 5000;    // for the panel to quit before it is ended
+
+    // The program's own settings: the built-in host and public key.
+    static EngineSettings Production();
+};
+
+class CUpdateEngine {
+public:
+    explicit CUpdateEngine(const EngineSettings& settings = EngineSettings::Production());
+    ~CUpdateEngine() = default;
+    CUpdateEngine(const CUpdateEngine&) = delete;
+    CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+    // Program, download and settings folders and the description URL; creates the download folder.
+    // FALSE when a path does not fit or the download folder cannot be made.
+    BOOL InitPaths();
+    // Fetches "update.txt" and its signature into the download folder.
+    BOOL GetUpdateInfo();
+    // TRUE when the offered version is newer than the installed one (also builds the change log).
+    BOOL CheckNewVersion();
+    void ReadNewVersion();
+    // Builds the change log; returns its length in characters.
+    int LoadUpdateText();
+    // "UPDATEFILECOUNT" as read (the highest file index); callers refuse values outside 0..99.
+    int GetUpdateFileCount();
+    // TRUE only for a signed description that allows the online update and whose files can all be
+    // fetched and checked.
+    BOOL CanAutoUpdate();
+    // One file into the download folder, under the file-name part of the URL.
+    BOOL DownloadFile(const wchar_t* url);
+    BOOL DownloadFiles();
+    BOOL InstallFiles();
+    // The whole update: download and check every file, stop the service, end the panel, install,
+    // record the version. Posts WM_UPDATE_FINISHED either way.
+    BOOL RunUpdate();
+
+    // Set once by the worker before RunUpdate.
+    void SetTargetWindow(HWND window) { target_ = window; }
+
+    const wchar_t* Url() const { return url_; }
+    const wchar_t* DescriptionPath() const { return descriptionPath_; }
+    const wchar_t* DownloadFolder() const { return downloadFolder_; }
+    const wchar_t* SettingsPath() const { return settingsPath_; }
+    const wchar_t* ProgramFolder() const { return programFolder_; }
+    const wchar_t* LocalVersion() const { return localVersion_; }
+    const wchar_t* RemoteVersion() const { return remoteVersion_; }
+    const wchar_t* UpdateText() const { return updateText_; }
+    int LineCount() const { return lineCount_; }
+
+private:
+    struct PlannedFile {
+        int index;  // n of "FILE%d"
+        std::wstring url;
+        std::wstring name;
+        BYTE digest[kDigestBytes];
+    };
+
+    void LoadDescription(Description* description) const;
+    // The files of a description; false when it may not be installed online.
+    bool Plan(const Description& description, std::vector<PlannedFile>* files) const;
+    bool DownloadPlanned(const Description& description, const std::vector<PlannedFile>& files);
+    bool InstallPlanned(const std::vector<PlannedFile>& files);
+    bool PlaceFile(const PlannedFile& file);
+    void EndRunningPanel();
+    void ReadVersions(const Description& description);
+    int BuildUpdateText(const Description& description);
+    void PostStatus(const wchar_t* text);
+    void PostProgress(const wchar_t* attribute, LPARAM value);
+    void PostFinished(BOOL success);
+
+    EngineSettings settings_;
+    wchar_t url_[260];
+    wchar_t descriptionPath_[260];
+    wchar_t signaturePath_[260];
+    wchar_t downloadFolder_[260];
+    wchar_t localVersion_[10];
+    wchar_t remoteVersion_[10];
+    wchar_t updateText_[1024];
+    int lineCount_;
+    wchar_t settingsPath_[260];
+    wchar_t programFolder_[260];
+    wchar_t systemFolder_[260];
+    HWND target_;
+};
+
+}  // namespace refresher

@@ -1,0 +1,95 @@
+// Shared by the engine tests: a loopback update server, a signing key made with CryptoAPI, a
+// program folder of its own, and a window that records what the engine posts.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "httpserver.h"
+#include "testsupport.h"
+#include "updateengine.h"
+
+namespace rt {
+
+extern const char kDescriptionPath[];  // URL path of update.txt
+
+// The RSA signing key of the test run (made once per process) and its PUBLICKEYBLOB.
+const std::string& PublicKeyBlob();
+// Signature with SHA-256 as CryptSignHash writes it.
+std::string Sign(const std::string& data);
+// Hexadecimal SHA-256, computed apart from the engine's own code.
+std::string Sha256Hex(const std::string& data);
+// GBK bytes of wide text, as a description written on a Chinese system is.
+std::string Gbk(const std::wstring& text);
+
+// Records every message the engine posts; status texts are copied and freed as the window does.
+class Recorder {
+public:
+    struct Entry {
+        UINT message;
+        std::wstring text;  // status text or progress attribute
+        LPARAM lParam;
+        WPARAM wParam;
+    };
+    Recorder();
+    ~Recorder();
+    HWND window() const { return window_; }
+    // Waits until every message posted before the call is handled; then the log.
+    std::vector<Entry> Flush();
+    std::vector<std::wstring> Statuses();
+    std::vector<LPARAM> Values();  // progress "value" numbers
+    int Finished();                // wParam of the last WM_UPDATE_FINISHED, -1 when none
+    // Called on the window's thread for each progress post.
+    std::function<void(const Entry&)> onProgress;
+
+private:
+    static DWORD WINAPI Thread(void* self);
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    HANDLE thread_ = nullptr, ready_ = nullptr, flushed_ = nullptr;
+    HWND window_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::vector<Entry> log_;
+};
+
+struct FileSpec {
+    std::string name;     // file name in the URL
+    std::string content;  // what the server sends
+    bool withDigest = true;
+    std::string digestOverride;  // a digest other than the content's
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    refresher::EngineSettings Settings() const;
+    // An engine on the test folders and server, paths set, reporting to the recorder.
+    refresher::CUpdateEngine& Engine();
+
+    // A description text listing files served at /files/<name>; count is UPDATEFILECOUNT.
+    std::string Describe(const std::string& version, const std::vector<FileSpec>& files, int count = -2,
+                         const std::string& extra = "");
+    void ServeFiles(const std::vector<FileSpec>& files);
+    // Puts the description (and its signature when sign) on the server.
+    void Publish(const std::string& description, bool sign = true);
+    // Puts it straight into the download folder, as an earlier fetch would have.
+    void PlaceLocally(const std::string& description, bool sign = true);
+    void WriteInstalledVersion(const std::wstring& version);
+    std::wstring InstalledVersion();  // "" when Config.ini has none
+
+    std::wstring base_, root_, program_, system_, download_;
+    ts::HttpServer server_;
+    Recorder recorder_;
+    std::unique_ptr<refresher::CUpdateEngine> engine_;
+};
+
+bool Exists(const std::wstring& path);
+
+}  // namespace rt

@@ -1,0 +1,366 @@
+// Whole updates: every file fetched and checked before the service is stopped and the panel ended,
+// signatures and digests, placing the files, and the panel's end.
+#include "enginefixture.h"
+
+#include <tlhelp32.h>
+
+#include "corelib.h"
+#include "services.h"
+
+namespace rt {
+namespace {
+
+using ts::HttpReply;
+
+const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// The service program as Corelib finds it (beside the registered logon module): the command-line
+// recorder, which writes how it was started into cmdline.txt.
+class ServiceRecorder {
+public:
+    explicit ServiceRecorder(const std::wstring& root) : dir_(root + L"\\服务") {
+        CreateDirectoryW(dir_.c_str(), nullptr);
+        ok_ = CopyFileW(ts::InExeDir(L"corelib_cmdline_recorder.exe").c_str(), (dir_ + L"\\Sentry.exe").c_str(),
+                        FALSE) &&
+              ts::SetString(HKEY_CLASSES_ROOT, kInprocKey, L"", dir_ + L"\\Logontile.dll");
+    }
+    ~ServiceRecorder() { ts::DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey); }
+    bool ok() const { return ok_; }
+    // The arguments of the one start, "" when none came within the bound; the record is then removed.
+    std::string Arguments() {
+        std::wstring file = dir_ + L"\\cmdline.txt";
+        if (!ts::WaitFor([&] { return Exists(file); }, 15000)) return "";
+        std::string text = ts::ReadFileBytes(file);
+        DeleteFileW(file.c_str());
+        size_t a = text.find('\n');
+        size_t b = text.find('\n', a + 1);
+        return a == std::string::npos || b == std::string::npos ? "" : text.substr(a + 1, b - a - 1);
+    }
+    // Not started at all: no record, and no such program running that could still write one.
+    bool NeverStarted() {
+        std::wstring file = dir_ + L"\\cmdline.txt";
+        if (Exists(file)) return false;
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        bool running = false;
+        PROCESSENTRY32W pe = {};
+        pe.dwSize = sizeof(pe);
+        if (snap != INVALID_HANDLE_VALUE && Process32FirstW(snap, &pe)) {
+            do {
+                if (_wcsicmp(pe.szExeFile, L"Sentry.exe") == 0) running = true;
+            } while (Process32NextW(snap, &pe));
+        }
+        if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+        return !running && !Exists(file);
+    }
+
+private:
+    std::wstring dir_;
+    bool ok_ = false;
+};
+
+// A stand-in control panel in a process of its own (the engine ends its process).
+class TestPanel {
+public:
+    explicit TestPanel(const wchar_t* mode) {
+        static int serial = 0;
+        prefix_ = L"RefresherTestPanel." + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++serial);
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, (prefix_ + L".ready").c_str());
+        quit_ = CreateEventW(nullptr, TRUE, FALSE, (prefix_ + L".quit").c_str());
+        pong_ = CreateEventW(nullptr, FALSE, FALSE, (prefix_ + L".pong").c_str());
+        std::wstring cmd = L"\"" + ts::InExeDir(L"refresher_testpanel.exe") + L"\" " + mode + L" " + prefix_;
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) {
+            CloseHandle(pi_.hThread);
+            started_ = WaitForSingleObject(ready_, 15000) == WAIT_OBJECT_0;
+        }
+        if (started_) EnumWindows(FindOwn, reinterpret_cast<LPARAM>(this));
+    }
+    ~TestPanel() {
+        if (pi_.hProcess) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 5000);
+            CloseHandle(pi_.hProcess);
+        }
+        CloseHandle(ready_);
+        CloseHandle(quit_);
+        CloseHandle(pong_);
+    }
+    bool started() const { return started_ && window_; }
+    HWND window() const { return window_; }
+    // Whether "退出程序" has arrived, asked after everything posted to it so far.
+    bool GotQuit() {
+        if (!Running()) return WaitForSingleObject(quit_, 0) == WAIT_OBJECT_0;
+        PostMessageW(window_, WM_APP + 7, 0, 0);
+        WaitForSingleObject(pong_, 10000);
+        return WaitForSingleObject(quit_, 0) == WAIT_OBJECT_0;
+    }
+    bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD ExitCode() {
+        WaitForSingleObject(pi_.hProcess, 10000);
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+private:
+    static BOOL CALLBACK FindOwn(HWND w, LPARAM p) {
+        TestPanel* self = reinterpret_cast<TestPanel*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != self->pi_.dwProcessId) return TRUE;
+        self->window_ = w;
+        return FALSE;
+    }
+    std::wstring prefix_;
+    HANDLE ready_ = nullptr, quit_ = nullptr, pong_ = nullptr;
+    PROCESS_INFORMATION pi_ = {};
+    HWND window_ = nullptr;
+    bool started_ = false;
+};
+
+class RefresherUpdate : public EngineTest {
+protected:
+    // Every run stops the service through Corelib: never the real service program of the build.
+    void SetUp() override {
+        EngineTest::SetUp();
+        service_.reset(new ServiceRecorder(root_));
+        ASSERT_TRUE(service_->ok());
+    }
+    void TearDown() override {
+        service_.reset();
+        EngineTest::TearDown();
+    }
+    std::unique_ptr<ServiceRecorder> service_;
+    std::vector<FileSpec> ThreeFiles() {
+        return {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""},
+                {"Manual.chm", "readme-2", true, ""}};
+    }
+    // Published, fetched and signed: ready for RunUpdate.
+    void Offer(const std::vector<FileSpec>& files, int count = -2) {
+        ServeFiles(files);
+        Publish(Describe("2.0", files, count));
+        ASSERT_TRUE(Engine().GetUpdateInfo());
+    }
+    std::vector<std::string> Asked() {
+        std::vector<std::string> out;
+        for (const ts::HttpRequestLog& r : server_.Requests())
+            if (r.path.compare(0, 7, "/files/") == 0) out.push_back(r.path.substr(7));
+        return out;
+    }
+    bool Installed(const std::string& name, const std::string& content) {
+        return ts::ReadFileBytes(program_ + L"\\" + ts::Widen(name)) == content;
+    }
+};
+
+TEST_F(RefresherUpdate, DownloadsEveryIndexUpToTheCount) {
+    Offer(ThreeFiles());
+    server_.ClearLog();
+    ASSERT_TRUE(Engine().DownloadFiles());
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe", "Warden.exe", "Manual.chm"}));
+    std::vector<std::wstring> s = recorder_.Statuses();
+    std::vector<std::wstring> files(s.end() - 3, s.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{L"正在下载文件3/1", L"正在下载文件3/2", L"正在下载文件3/3"}));
+    EXPECT_EQ(ts::ReadFileBytes(download_ + L"\\Warden.exe"), "warden-2");
+}
+
+TEST_F(RefresherUpdate, ShortFileValuesAreSkipped) {
+    for (const char* value : {"", "x"}) {
+        SCOPED_TRACE(value);
+        std::vector<FileSpec> files = ThreeFiles();
+        files[1] = {value, "", false, ""};
+        Offer(files);
+        server_.ClearLog();
+        ASSERT_TRUE(Engine().RunUpdate());
+        EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe", "Manual.chm"}));
+        EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+        EXPECT_EQ(recorder_.Finished(), 1);
+    }
+}
+
+TEST_F(RefresherUpdate, CountOutsideItsRangeFetchesNothing) {
+    for (int count : {-1, 100}) {
+        SCOPED_TRACE(count);
+        ServeFiles(ThreeFiles());
+        PlaceLocally(Describe("2.0", ThreeFiles(), count));
+        server_.ClearLog();
+        EXPECT_FALSE(Engine().DownloadFiles());
+        EXPECT_FALSE(Engine().RunUpdate());
+        EXPECT_TRUE(Asked().empty());
+        EXPECT_EQ(recorder_.Finished(), 0);
+    }
+}
+
+TEST_F(RefresherUpdate, MissingFileStopsBeforeAnythingIsStoppedOrInstalled) {
+    ServiceRecorder& service = *service_;
+    TestPanel panel(L"panel");
+    ASSERT_TRUE(panel.started());
+    WriteInstalledVersion(L"1.0");
+    std::vector<FileSpec> files = ThreeFiles();
+    Offer(files);
+    server_.Remove("/files/Warden.exe");
+    server_.ClearLog();
+    EXPECT_FALSE(Engine().RunUpdate());
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe", "Warden.exe"}));  // FILE2 never asked
+    EXPECT_EQ(recorder_.Finished(), 0);
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+    EXPECT_FALSE(Exists(program_ + L"\\Sentry.exe"));
+    EXPECT_TRUE(Exists(download_ + L"\\Sentry.exe"));  // the first file stays downloaded
+    EXPECT_TRUE(service.NeverStarted());
+    EXPECT_TRUE(panel.Running());
+    EXPECT_FALSE(panel.GotQuit());
+}
+
+TEST_F(RefresherUpdate, OnlyASignedDescriptionAndCheckedFilesAreInstalled) {
+    struct Case {
+        const char* what;
+        bool installs;
+    } cases[] = {
+        {"valid", true},
+        {"no signature", false},
+        {"flipped bit in the signature", false},
+        {"edited description", false},
+        {"wrong file digest", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring name(c.what, c.what + strlen(c.what));
+        ServiceRecorder& service = *service_;
+        DeleteFileW((program_ + L"\\Config.ini").c_str());
+        DeleteFileW((program_ + L"\\Sentry.exe").c_str());
+        DeleteFileW((program_ + L"\\Warden.exe").c_str());
+        std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""}};
+        if (std::string(c.what) == "wrong file digest") files[1].digestOverride = Sha256Hex("something else");
+        ServeFiles(files);
+        std::string d = Describe("2.0", files);
+        std::string sig = Sign(d);
+        if (std::string(c.what) == "flipped bit in the signature") sig[sig.size() / 2] ^= 0x10;
+        if (std::string(c.what) == "edited description") d += "UPDATETXT0=x\r\n";
+        server_.SetBody(kDescriptionPath, d);
+        if (std::string(c.what) == "no signature") server_.Remove(std::string(kDescriptionPath) + ".sig");
+        else server_.SetBody(std::string(kDescriptionPath) + ".sig", sig);
+        ASSERT_TRUE(Engine().GetUpdateInfo());
+        EXPECT_EQ(Engine().CanAutoUpdate(), c.installs || std::string(c.what) == "wrong file digest" ? TRUE : FALSE);
+
+        EXPECT_EQ(Engine().RunUpdate(), c.installs ? TRUE : FALSE);
+        EXPECT_EQ(recorder_.Finished(), c.installs ? 1 : 0);
+        EXPECT_EQ(Installed("Sentry.exe", "sentry-2"), c.installs);
+        EXPECT_EQ(Installed("Warden.exe", "warden-2"), c.installs);
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), c.installs ? "2.0" : "");
+        if (c.installs) {
+            EXPECT_EQ(service.Arguments(), "/stop");
+        } else {
+            EXPECT_TRUE(service.NeverStarted());
+        }
+        // A file that failed its check is not kept for a later install.
+        if (std::string(c.what) == "wrong file digest") {
+            EXPECT_FALSE(Exists(download_ + L"\\Warden.exe"));
+        }
+    }
+}
+
+TEST_F(RefresherUpdate, BuildWithoutKeyNeverInstalls) {
+    std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}};
+    ServeFiles(files);
+    Publish(Describe("2.0", files));
+    refresher::EngineSettings s = Settings();
+    s.publicKey = nullptr;
+    s.publicKeySize = 0;
+    refresher::CUpdateEngine engine(s);
+    ASSERT_TRUE(engine.InitPaths());
+    ASSERT_TRUE(engine.GetUpdateInfo());
+    EXPECT_TRUE(engine.CheckNewVersion());  // still offered, for the web site
+    EXPECT_FALSE(engine.CanAutoUpdate());
+    server_.ClearLog();
+    EXPECT_FALSE(engine.RunUpdate());
+    EXPECT_TRUE(Asked().empty());
+    EXPECT_FALSE(Exists(program_ + L"\\Sentry.exe"));
+}
+
+TEST_F(RefresherUpdate, TheLibraryGoesToTheSystemFolderInAnySpelling) {
+    for (const char* name : {"Corelib.dll", "corelib.dll", "CORELIB.DLL"}) {
+        SCOPED_TRACE(name);
+        Offer({{name, "library-2", true, ""}});
+        ASSERT_TRUE(Engine().RunUpdate());
+        EXPECT_EQ(ts::ReadFileBytes(system_ + L"\\Corelib.dll"), "library-2");
+        EXPECT_FALSE(Exists(program_ + L"\\" + ts::Widen(name)));
+        DeleteFileW((system_ + L"\\Corelib.dll").c_str());
+    }
+}
+
+TEST_F(RefresherUpdate, FileInUseIsReplacedAtTheNextStart) {
+    std::vector<BYTE> before;
+    DWORD type = 0;
+    bool had = ts::GetValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", &before, &type);
+    std::wstring held = program_ + L"\\Warden.exe";
+    ASSERT_TRUE(ts::WriteFileBytes(held, "warden-1"));
+    HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Offer({{"Warden.exe", "warden-2", true, ""}});
+    BOOL ran = Engine().RunUpdate();
+    CloseHandle(h);
+    std::vector<BYTE> after;
+    ts::GetValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", &after, &type);
+    if (had) ts::SetBinary(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", before.data(),
+                           static_cast<DWORD>(before.size()), REG_MULTI_SZ);
+    else {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"PendingFileRenameOperations");
+            RegCloseKey(key);
+        }
+    }
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(recorder_.Finished(), 1);
+    EXPECT_EQ(ts::ReadFileBytes(held), "warden-1");
+    std::wstring entries(reinterpret_cast<const wchar_t*>(after.data()), after.size() / sizeof(wchar_t));
+    for (wchar_t& c : entries) c = towlower(c);
+    std::wstring want = held;
+    for (wchar_t& c : want) c = towlower(c);
+    EXPECT_NE(entries.find(want), std::wstring::npos) << ts::Narrow(entries);
+}
+
+TEST_F(RefresherUpdate, FileThatCannotBePlacedFailsTheRun) {
+    WriteInstalledVersion(L"1.0");
+    system_ = root_ + L"\\no such folder";
+    Offer({{"Corelib.dll", "library-2", true, ""}, {"Sentry.exe", "sentry-2", true, ""}});
+    EXPECT_FALSE(Engine().RunUpdate());
+    EXPECT_EQ(recorder_.Finished(), 0);
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));  // the others are still placed
+}
+
+TEST_F(RefresherUpdate, EndsOnlyTheRunningPanel) {
+    ServiceRecorder& service = *service_;
+    TestPanel lookalike(L"plain");  // same title, no property: an Explorer window of a folder so named
+    TestPanel panel(L"panel");
+    ASSERT_TRUE(lookalike.started());
+    ASSERT_TRUE(panel.started());
+    Offer({{"Sentry.exe", "sentry-2", true, ""}});
+    ASSERT_TRUE(Engine().RunUpdate());
+    EXPECT_TRUE(panel.GotQuit());
+    EXPECT_EQ(panel.ExitCode(), 0u);  // it quit by itself
+    EXPECT_TRUE(lookalike.Running());
+    EXPECT_FALSE(lookalike.GotQuit());
+    EXPECT_EQ(service.Arguments(), "/stop");
+}
+
+TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
+    TestPanel panel(L"stubborn");
+    ASSERT_TRUE(panel.started());
+    Offer({{"Sentry.exe", "sentry-2", true, ""}});
+    refresher::EngineSettings s = Settings();
+    s.panelQuitWaitMs = 300;
+    refresher::CUpdateEngine engine(s);
+    ASSERT_TRUE(engine.InitPaths());
+    engine.SetTargetWindow(recorder_.window());
+    ASSERT_TRUE(engine.RunUpdate());
+    EXPECT_EQ(panel.ExitCode(), refresher::kPanelKilledExitCode);
+    EXPECT_TRUE(panel.GotQuit());  // asked first
+    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+}
+
+}  // namespace
+}  // namespace rt
