@@ -76,11 +76,15 @@ HBITMAP LoadUserPicture(const wchar_t* path, HINSTANCE module, int fallbackBitma
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartupInput input;
         if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
-            Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromFile(path);
-            if (image && image->GetLastStatus() == Gdiplus::Ok &&
-                image->GetHBITMAP(Gdiplus::Color(255, 255, 255), &bitmap) != Gdiplus::Ok)
-                bitmap = nullptr;
-            delete image;
+            // The flat calls, not Bitmap::FromFile: the wrapper's operator new takes GDI+'s allocator,
+            // which returns NULL when memory runs out, and the constructor then runs on NULL inside
+            // Winlogon. Here every failure only means the fallback picture.
+            Gdiplus::GpBitmap* image = nullptr;
+            if (Gdiplus::DllExports::GdipCreateBitmapFromFile(path, &image) == Gdiplus::Ok && image) {
+                if (Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, 0xFFFFFFFF) != Gdiplus::Ok)
+                    bitmap = nullptr;
+                Gdiplus::DllExports::GdipDisposeImage(image);
+            }
             Gdiplus::GdiplusShutdown(token);
         }
     }

@@ -34,6 +34,9 @@ struct DialogState {
     HDEVNOTIFY notices[2];
     HHOOK keyHook;
     HBITMAP picture;
+    // The locked notice unlocks on a key arrival only once it has seen the key absent: a key left in
+    // at the lock (the interval lock, Win+L) would otherwise let any plugged device unlock.
+    bool keySeenAbsent;
     wchar_t message[260];
     wchar_t picturePath[260];
 };
@@ -146,6 +149,7 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
             break;
         }
         EnableWindow(GetDlgItem(dlg, IDOK), enable);
+        s->keySeenAbsent = !VerifyUserInfo(&s->user);
 
         s->picture = keydlg::LoadUserPicture(s->picturePath, ModuleHandle(), IDB_LIB_DEFAULT_USER);  // once, not at every paint
         return FALSE;  // no focus of its own
@@ -158,7 +162,14 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_DEVICECHANGE: {
         DialogState* s = StateOf(dlg);
-        if (s && IsKeyArrival(wp, lp) && VerifyUserInfo(&s->user)) EndLockedNotice(dlg, s);
+        if (s && wp == DBT_DEVICEREMOVECOMPLETE) {
+            if (!VerifyUserInfo(&s->user)) s->keySeenAbsent = true;
+        } else if (s && IsKeyArrival(wp, lp)) {
+            if (!VerifyUserInfo(&s->user))
+                s->keySeenAbsent = true;
+            else if (s->keySeenAbsent)
+                EndLockedNotice(dlg, s);
+        }
         SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
         return TRUE;
     }

@@ -113,8 +113,22 @@ LONG ReadRecord(uinfo* out) {
 
 LONG WriteRecord(const uinfo* record) {
     HKEY key;
-    LONG r = OpenOrCreateSettingsKey(KEY_SET_VALUE, &key);
+    LONG r = OpenOrCreateSettingsKey(KEY_SET_VALUE | READ_CONTROL | WRITE_DAC, &key);
     if (r != ERROR_SUCCESS) return r;
+    // The record holds both passwords: it goes only into a key that SYSTEM and Administrators alone
+    // may read, whoever made the key.
+    switch (ProtectSettingsKey(key, &r)) {
+    case KeyDacl::Intact:
+        break;
+    case KeyDacl::Repaired:
+        LogEvent(L"设置键 HKLM\\%ls 的访问权限不安全，已改为仅 SYSTEM 和 Administrators 可访问。", CORELIB_SETTINGS_KEY);
+        break;
+    case KeyDacl::Failed:
+        LogEvent(L"设置键 HKLM\\%ls 的访问权限无法检查或修复（错误 %ld），用户信息未写入。", CORELIB_SETTINGS_KEY,
+                 static_cast<long>(r));
+        RegCloseKey(key);
+        return r;
+    }
     r = RegSetValueExW(key, kRecordValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(record), sizeof(uinfo));
     RegCloseKey(key);
     return r;

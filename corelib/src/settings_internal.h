@@ -2,6 +2,7 @@
 #pragma once
 
 #include "internal.h"
+#include "protect.h"
 
 namespace corelib {
 
@@ -14,9 +15,7 @@ struct SettingsSeams {
 };
 extern SettingsSeams g_settingsSeams;
 
-// DACL given to the settings key when Corelib creates it: the record holds two passwords in plain
-// text, and every reader runs as SYSTEM or elevated.
-#define CORELIB_SETTINGS_SDDL L"D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)"
+// The DACL given to the settings key (CORELIB_SETTINGS_SDDL) is in protect.h, shared with the service.
 
 // Opens the existing settings key; never creates it. Returns the registry error.
 LONG OpenSettingsKey(REGSAM access, HKEY* key);

@@ -141,8 +141,10 @@ LONG UnregisterGina() {
     if (ReadText(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue, current) == TextState::Found &&
         lstrcmpiW(PathFindFileNameW(current), kGatehookName) == 0)
         first(DeleteValue(HKEY_LOCAL_MACHINE, kWinlogonKey, kGinaValue));
-    // Without the GINA asking for the key, the stored auto-logon would let anyone in.
+    // Without the GINA asking for the key, the stored auto-logon would let anyone in, and the Windows
+    // password it kept would stay readable in Winlogon's key.
     first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", L"0"));
+    first(DeleteValue(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword"));
     return first.value;
 }
 

@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+#include <initializer_list>
+
 namespace corelib {
 namespace {
 
@@ -82,11 +84,26 @@ extern "C" {
 
 DWORD CORELIB_CALL CreateSharedMemory(void) {
     if (g_mapping) return ERROR_SUCCESS;
-    ObjectSecurity security;
-    if (!security.get()) return security.error();
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
-                                        CORELIB_SHARED_MAPPING_SIZE, CORELIB_SHARED_MAPPING);
-    if (!mapping) return LastErrorOr(ERROR_INVALID_HANDLE);
+    HANDLE mapping = nullptr;
+    DWORD created = ERROR_SUCCESS;
+    // Owned by Administrators where the caller may name them (the service can); else the caller's
+    // own default owner.
+    for (bool owned : {true, false}) {
+        ObjectSecurity security(owned);
+        if (!security.get()) return security.error();
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
+                                     CORELIB_SHARED_MAPPING_SIZE, CORELIB_SHARED_MAPPING);
+        created = GetLastError();
+        if (mapping || created != ERROR_INVALID_OWNER) break;
+    }
+    if (!mapping) return created ? created : ERROR_INVALID_HANDLE;
+    // A mapping that was there before the service is somebody's squat unless SYSTEM or Administrators
+    // made it: its records would be read and written by whoever holds it. Better no record at all.
+    if (created == ERROR_ALREADY_EXISTS && !OwnedBySystemOrAdministrators(mapping)) {
+        CloseHandle(mapping);
+        LogEvent(L"%ls 已由 SYSTEM 和 Administrators 以外的用户创建，不予使用；锁定记录不可用。", CORELIB_SHARED_MAPPING);
+        return ERROR_INVALID_OWNER;
+    }
     // Two threads may race here; the loser closes its duplicate so the process keeps one handle.
     if (InterlockedCompareExchangePointer(&g_mapping, mapping, nullptr) != nullptr)
         CloseHandle(mapping);

@@ -3,6 +3,7 @@
 
 #include "corelib.h"
 #include "objectsec.h"
+#include "protect.h"
 
 namespace corelib {
 
@@ -14,9 +15,11 @@ bool SignalAlertEvent();
 // SECURITY_ATTRIBUTES carrying the SYSTEM+Administrators descriptor, for creating named objects.
 // get() is NULL when the descriptor could not be built; error() then holds the reason. Creators
 // must fail in that case instead of creating the object with an open DACL.
+// With owned, Administrators are named as the owner (see CORELIB_OWNED_OBJECT_SDDL).
 class ObjectSecurity {
 public:
-    ObjectSecurity() : sd_(NewObjectSecurityDescriptor()), error_(ERROR_SUCCESS) {
+    explicit ObjectSecurity(bool owned = true)
+        : sd_(owned ? NewOwnedObjectSecurityDescriptor() : NewObjectSecurityDescriptor()), error_(ERROR_SUCCESS) {
         if (!sd_) {
             error_ = GetLastError();
             if (error_ == ERROR_SUCCESS) error_ = ERROR_INVALID_SECURITY_DESCR;

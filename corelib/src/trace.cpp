@@ -85,7 +85,8 @@ void AppendWithCrLf(std::string* out, const char* data, size_t n) {
     }
 }
 
-// The whole file into data. *missing is set (and true returned) when there is no file yet.
+}  // namespace
+
 bool ReadWholeFile(const wchar_t* path, std::string* data, bool* missing) {
     *missing = false;
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -120,13 +121,17 @@ bool ReadWholeFile(const wchar_t* path, std::string* data, bool* missing) {
                 }
                 done += got;
             }
-        } catch (const std::bad_alloc&) {
+        } catch (...) {  // bad_alloc, or length_error for a file larger than a string may be
             ok = false;
         }
     }
     CloseHandle(h);
     return ok;
 }
+
+TraceSeams g_traceSeams = {ReadWholeFile};
+
+namespace {
 
 bool WriteWholeFile(const wchar_t* path, const std::string& data) {
     HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -236,14 +241,14 @@ bool PrependPowerOnLine(const wchar_t* path, const char* line, size_t length) {
 
     std::string old;
     bool missing = false;
-    if (!ReadWholeFile(path, &old, &missing)) return false;  // never replace what could not be read
+    if (!g_traceSeams.ReadWholeFile(path, &old, &missing)) return false;  // never replace what could not be read
 
     std::string content;
     try {
         content.reserve(length + 1 + old.size() + old.size() / 16 + 16);
         AppendWithCrLf(&content, line, length);
         AppendWithCrLf(&content, old.data(), old.size());
-    } catch (const std::bad_alloc&) {
+    } catch (...) {  // bad_alloc, or length_error beyond a string's largest size
         return false;
     }
 
@@ -344,7 +349,30 @@ void CORELIB_CALL Odprintf(const char* format, ...) {
     OutputDebugStringA(line);
 }
 
+// The PowerOn.Log writers run inside other processes' calls: no exception may leave them.
 BOOL CORELIB_CALL WirteLog1(const char* message) {
+    try {
+        return WirteLog1Body(message);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+}
+
+BOOL CORELIB_CALL WirteLog2(const char* user, const char* message) {
+    try {
+        return WirteLog2Body(user, message);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+}
+
+}  // extern "C"
+
+namespace corelib {
+
+BOOL WirteLog1Body(const char* message) {
     DEBUG_MSG("%s", "WirteLog(const char *szMsg)");
     char name[260] = {};
     DWORD size = sizeof(name);
@@ -359,7 +387,7 @@ BOOL CORELIB_CALL WirteLog1(const char* message) {
     return result;
 }
 
-BOOL CORELIB_CALL WirteLog2(const char* user, const char* message) {
+BOOL WirteLog2Body(const char* user, const char* message) {
     wchar_t path[MAX_PATH] = {};
     if (!ZarnRegByDllPath(path, L"\\PowerOn.Log") || !path[0]) return FALSE;  // "" means no usable folder
     SYSTEMTIME now;
@@ -369,6 +397,10 @@ BOOL CORELIB_CALL WirteLog2(const char* user, const char* message) {
     if (n == 0) return FALSE;
     return PrependPowerOnLine(path, line, n) ? TRUE : FALSE;
 }
+
+}  // namespace corelib
+
+extern "C" {
 
 BOOL CORELIB_CALL GetHashCode(const BYTE* data, DWORD length, ALG_ID algorithm, char* out) {
     if (!out) {

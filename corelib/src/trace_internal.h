@@ -6,6 +6,8 @@
 #include <stdarg.h>
 #include <stddef.h>
 
+#include <string>
+
 namespace corelib {
 
 // Buffer sizes, terminating NUL included.
@@ -30,6 +32,20 @@ size_t FormatEventTextV(wchar_t (&text)[kEventChars], const wchar_t* format, va_
 // code page. Returns 0 (line "") when the texts cannot be converted.
 size_t FormatPowerOnLine(char (&line)[kPowerOnChars], const SYSTEMTIME& time, const char* user,
                          const char* message);
+
+// Reads the whole file into data; *missing is set (and true returned) when there is no file yet.
+bool ReadWholeFile(const wchar_t* path, std::string* data, bool* missing);
+
+// The power-on log's read of its old content goes through this table, real by default. Only unit
+// tests replace it, to make it throw as the string operations do for a log too large for memory.
+struct TraceSeams {
+    bool (*ReadWholeFile)(const wchar_t* path, std::string* data, bool* missing);
+};
+extern TraceSeams g_traceSeams;
+
+// The bodies of WirteLog1 and WirteLog2, which the exports run inside a guard against exceptions.
+BOOL WirteLog1Body(const char* message);
+BOOL WirteLog2Body(const char* user, const char* message);
 
 // Puts line (LF line ends) on top of the GBK text file at path, with CR LF line ends, through a
 // temporary file in the same folder. False, and the file untouched, on any failure.

@@ -291,12 +291,21 @@ HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags) {
     return reinterpret_cast<HDEVNOTIFY>(static_cast<INT_PTR>(g_registrations.size()));
 }
 
-TEST(KeyDeviceNoticeFilters, RegistersHidThenDiskAndStopsAtTheFirstFailure) {
+// The real registration is put back however the test ends.
+class KeyDeviceNoticeFilters : public ::testing::Test {
+  protected:
+    void SetUp() override { corelib::g_seams.RegisterDeviceNotificationW = FakeRegister; }
+    void TearDown() override {
+        if (window && IsWindow(window)) DestroyWindow(window);
+    }
+    ts::Restore<corelib::Seams> seams_{corelib::g_seams};
+    HWND window = nullptr;
+};
+
+TEST_F(KeyDeviceNoticeFilters, RegistersHidThenDiskAndStopsAtTheFirstFailure) {
     static const GUID hid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     static const GUID disk = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-    corelib::Seams saved = corelib::g_seams;
-    corelib::g_seams.RegisterDeviceNotificationW = FakeRegister;
-    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
 
     const struct {
@@ -327,7 +336,6 @@ TEST(KeyDeviceNoticeFilters, RegistersHidThenDiskAndStopsAtTheFirstFailure) {
     DestroyWindow(window);
     EXPECT_FALSE(RegisterDeviceNotification_GUID(window));
     EXPECT_TRUE(g_registrations.empty());
-    corelib::g_seams = saved;
 }
 
 }  // namespace

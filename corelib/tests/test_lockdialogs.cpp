@@ -16,6 +16,7 @@
 #include "uinput.h"
 #include "corelib.h"
 #include "prefs.h"
+#include "services.h"
 #include "testsupport.h"
 #include "tokensim.h"
 #include "usbdisk.h"
@@ -35,14 +36,7 @@ const DWORD kSerialLow = 0x51A0, kSerialHigh = 0x7;
 const int kBoot = 121, kLocked = 136, kShutdownButton = 1019;
 const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
-bool WaitFor(const std::function<bool()>& pred, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (pred()) return true;
-        if (GetTickCount() - start >= ms) return false;
-        Sleep(20);
-    }
-}
+bool WaitFor(const std::function<bool()>& pred, DWORD ms) { return ts::WaitFor(pred, ms, 20); }
 
 // Visible dialogs of this process: the boot notice is the one with button 1019, the locked notice
 // the one with its title.
@@ -99,7 +93,7 @@ public:
     HWND WaitReady(int id) {
         HWND dlg = Wait(id);
         if (!dlg) return nullptr;
-        if (!WaitFor([&]() { return GetForegroundWindow() == dlg; }, 3000)) {
+        if (!ts::WaitForeground(dlg)) {
             Fail("the dialog never came to the foreground");
             return nullptr;
         }

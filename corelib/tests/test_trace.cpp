@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "corelib.h"
+#include "imports.h"
 #include "testsupport.h"
 
 namespace {
@@ -134,15 +135,69 @@ TEST_F(TraceDebugMsgW, ReportsAFileThatCannotBeOpened) {
     EXPECT_NE(DEBUG_MSG_W(nullptr), 0u);
 }
 
+namespace {
+
+// What Corelib hands to the event log (Wine's keeps nothing), caught at its imports.
+struct EventCalls {
+    std::vector<std::wstring> sources;
+    std::vector<WORD> types;
+    std::vector<std::wstring> texts;
+    int deregistered = 0;
+};
+EventCalls* g_events = nullptr;
+HANDLE const kFakeSource = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5E47));
+
+HANDLE WINAPI RecordRegister(LPCWSTR server, LPCWSTR source) {
+    g_events->sources.push_back(server ? L"<remote>" : (source ? source : L"<null>"));
+    return kFakeSource;
+}
+BOOL WINAPI RecordReport(HANDLE source, WORD type, WORD, DWORD, PSID, WORD count, DWORD, LPCWSTR* strings, LPVOID) {
+    if (source != kFakeSource) return FALSE;
+    g_events->types.push_back(type);
+    g_events->texts.push_back(count == 1 && strings && strings[0] ? strings[0] : L"<not one string>");
+    return TRUE;
+}
+BOOL WINAPI RecordDeregister(HANDLE source) {
+    if (source == kFakeSource) ++g_events->deregistered;
+    return TRUE;
+}
+
+}  // namespace
+
+// Each call reports one information event under the "Sentry" source with the formatted text, cut to
+// 255 characters (checked red by renaming the source, and by passing the format instead of the text).
 TEST(TraceLogEvent, ReportsWithTheSentrySource) {
     const std::wstring source = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Sentry";
     const bool existed = ts::KeyExists(HKEY_LOCAL_MACHINE, source);
     ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, source, L"TypesSupported", 7));
 
+    // Through Wine's own event log first: the calls succeed.
     EXPECT_TRUE(LogEvent(L"%ls %d", L"\u670d\u52a1\u542f\u52a8", 1));
     const std::wstring huge(5000, L'e');
     EXPECT_TRUE(LogEvent(L"%ls", huge.c_str()));  // cut to 255 characters, never overrun
     EXPECT_FALSE(LogEvent(nullptr));
+
+    EventCalls calls;
+    g_events = &calls;
+    {
+        HMODULE corelib = GetModuleHandleW(L"Corelib.dll");
+        ASSERT_NE(corelib, nullptr);
+        ts::ImportPatch reg(corelib, "advapi32.dll", "RegisterEventSourceW", reinterpret_cast<void*>(RecordRegister));
+        ts::ImportPatch rep(corelib, "advapi32.dll", "ReportEventW", reinterpret_cast<void*>(RecordReport));
+        ts::ImportPatch dereg(corelib, "advapi32.dll", "DeregisterEventSource",
+                              reinterpret_cast<void*>(RecordDeregister));
+        ASSERT_TRUE(reg.ok() && rep.ok() && dereg.ok()) << "Corelib no longer imports the event log calls";
+        EXPECT_TRUE(LogEvent(L"%ls %d", L"\u670d\u52a1\u542f\u52a8", 1));
+        EXPECT_TRUE(LogEvent(L"%ls", huge.c_str()));
+        EXPECT_FALSE(LogEvent(nullptr));
+    }
+    g_events = nullptr;
+    EXPECT_EQ(calls.sources, (std::vector<std::wstring>{L"Sentry", L"Sentry"}));
+    EXPECT_EQ(calls.types, (std::vector<WORD>{EVENTLOG_INFORMATION_TYPE, EVENTLOG_INFORMATION_TYPE}));
+    ASSERT_EQ(calls.texts.size(), 2u);
+    EXPECT_EQ(ts::Narrow(calls.texts[0]), ts::Narrow(L"\u670d\u52a1\u542f\u52a8 1"));
+    EXPECT_EQ(calls.texts[1], std::wstring(255, L'e'));
+    EXPECT_EQ(calls.deregistered, 2) << "every registered source is given back";
 
     if (!existed) ts::DeleteKeyTree(HKEY_LOCAL_MACHINE, source);
 }

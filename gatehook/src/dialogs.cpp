@@ -21,6 +21,9 @@ HDEVNOTIFY g_bootNotices[2];
 HDEVNOTIFY g_lockedNotices[2];
 bool g_emergencyOpen = false;
 unsigned g_wrongPasswords = 0;  // survives reopening; only a right password resets it
+// The locked notice unlocks on a key arrival only once it has seen the key absent: with the key
+// left in at the lock (the interval lock, Win+L) any plugged device would otherwise unlock.
+bool g_keySeenAbsent = false;
 wchar_t g_lockMessage[260];
 wchar_t g_userPicture[260];
 HBITMAP g_picture = nullptr;
@@ -34,10 +37,25 @@ bool KeyPresent() {
 }
 
 
+// The typed password does not outlive the dialog in its edit control.
+void EndEmergency(HWND dlg, INT_PTR result) {
+    SetDlgItemTextW(dlg, IDC_PASSWORD, L"");
+    EndDialog(dlg, result);
+}
+
 void OnEmergencyOk(HWND dlg) {
     wchar_t typed[255] = {};  // at most 254 characters
     GetDlgItemTextW(dlg, IDC_PASSWORD, typed, 255);
     if (!typed[0]) return;
+
+    // Against the record as stored now. One that cannot be read holds no password to compare: its
+    // zeros would make the default "806" valid and let msgina log on with the auto-logon values.
+    if (!RefreshRecord()) {
+        SecureZeroMemory(typed, sizeof(typed));
+        SetDlgItemTextW(dlg, IDC_EMERGENCY_STATUS, L"无法读取用户信息，紧急登录不可用。");
+        Log(L"紧急登录被拒绝：无法读取用户信息。");
+        return;
+    }
 
     uinfo snap;
     SnapshotRecord(&snap);
@@ -51,7 +69,7 @@ void OnEmergencyOk(HWND dlg) {
         // The session about to start has no key: the watch must not lock it at once.
         if (!keyIn) SetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK, 0);
         g_wrongPasswords = 0;
-        EndDialog(dlg, 1);
+        EndEmergency(dlg, 1);
         return;
     }
 
@@ -69,7 +87,7 @@ void OnEmergencyOk(HWND dlg) {
     RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     GdiFlush();
     g_seams.Pause(kShutdownNoticeMs);
-    EndDialog(dlg, IDC_SHUTDOWN_BUTTON);
+    EndEmergency(dlg, IDC_SHUTDOWN_BUTTON);
 }
 
 }  // namespace
@@ -115,6 +133,7 @@ INT_PTR CALLBACK EmergencyDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
         CenterWindowTopmost(dlg);
         return TRUE;
     case WM_DESTROY:
+        SetDlgItemTextW(dlg, IDC_PASSWORD, L"");  // however the dialog ended
         g_emergencyOpen = false;
         DEBUG_MSG_E("%s", "EmergencyDlgProc");
         return FALSE;
@@ -124,7 +143,7 @@ INT_PTR CALLBACK EmergencyDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
             OnEmergencyOk(dlg);
             return TRUE;
         case IDCANCEL:
-            EndDialog(dlg, IDCANCEL);
+            EndEmergency(dlg, IDCANCEL);
             return TRUE;
         }
         return FALSE;
@@ -150,8 +169,10 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         wchar_t name[50];
         lstrcpynW(name, snap.lpUserName, 50);
         SetDlgItemTextW(dlg, IDC_USER_NAME, name);
+        bool keyIn = VerifyUserInfo(&snap) != FALSE;
+        g_keySeenAbsent = !keyIn;
         bool needKey = GetMonitorKeyStyle(GH_SWITCH_UNLOCK_KEY) != 0 ||
-                       (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0 && !VerifyUserInfo(&snap));
+                       (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0 && !keyIn);
         SecureZeroMemory(&snap, sizeof(snap));
         EnableWindow(GetDlgItem(dlg, IDOK), needKey ? FALSE : TRUE);
         if (needKey) SetDlgItemTextW(dlg, IDC_LOCK_STATUS, L"请插入KEY解锁计算机");
@@ -169,9 +190,14 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         }
         return TRUE;
     case WM_DEVICECHANGE:
-        if (IsKeyArrival(wp, lp)) {
+        if (wp == DBT_DEVICEREMOVECOMPLETE) {
             RefreshRecord();
-            if (KeyPresent()) {
+            if (!KeyPresent()) g_keySeenAbsent = true;
+        } else if (IsKeyArrival(wp, lp)) {
+            RefreshRecord();
+            if (!KeyPresent()) {
+                g_keySeenAbsent = true;
+            } else if (g_keySeenAbsent) {
                 StartKeyWatchThread();
                 EndDialog(dlg, IDOK);
             }

@@ -23,8 +23,14 @@ void SetInstance(HINSTANCE instance);
 // Winlogon's thread and the key watch share one record. Refresh reads the registry into a private
 // buffer and then replaces the shared copy under a lock; Snapshot copies it out under the same lock,
 // so no reader ever sees a record that is half read. Copies hold passwords: callers wipe them.
-void RefreshRecord();
+// A record that cannot be read is no empty record: Refresh keeps the last record it could read (or
+// the all-zero one when nothing was ever read) and returns whether the module holds a readable
+// record, one read from the registry or known not to be stored.
+bool RefreshRecord();
 void SnapshotRecord(uinfo* out);
+bool RecordReadable();
+// Formats into a bounded line and writes it to the event log.
+void Log(const wchar_t* format, ...);
 // A stored field compared with a string without reading past the field; an empty or unterminated
 // field never matches.
 bool FieldEquals(const wchar_t* field, size_t cch, const wchar_t* s);

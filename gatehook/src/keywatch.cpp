@@ -1,6 +1,7 @@
 // The key watch: locks the workstation while the key is out, and at the interval.
-// One thread serves the module's whole life. A start arms its two timers afresh, a stop disarms
-// them; the run flag is also tested at every tick, so no tick acts once the watch is stopped.
+// One thread serves the module (a start replaces it should it have ended). A start arms its two
+// timers afresh, a stop disarms them; the run flag is also tested at every tick, so no tick acts
+// once the watch is stopped.
 #include "internal.h"
 
 namespace gatehook {
@@ -92,6 +93,13 @@ DWORD WINAPI KeyWatchThreadProc(LPVOID readyEvent) {
 bool EnsureThread() {
     WatchThread& w = Watch();
     EnterCriticalSection(&w.lock);
+    // A thread that has ended (a stray WM_QUIT is enough) watches nothing: start another.
+    if (w.thread && WaitForSingleObject(w.thread, 0) != WAIT_TIMEOUT) {
+        DEBUG_MSG("%s", "key watch thread ended; starting a new one");
+        CloseHandle(w.thread);
+        w.thread = nullptr;
+        w.id = 0;
+    }
     if (!w.thread) {
         // The thread runs module code until the process ends: keep the module loaded.
         HMODULE self = nullptr;

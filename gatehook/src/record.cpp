@@ -1,5 +1,7 @@
 #include "internal.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -13,6 +15,8 @@ HINSTANCE g_instance = nullptr;
 struct SharedRecord {
     CRITICAL_SECTION lock;
     uinfo record;
+    bool readable = false;    // record was read, or nothing is stored
+    bool lastFailed = false;  // the last read failed (logged once per run of failures)
     SharedRecord() : record() { InitializeCriticalSection(&lock); }
 };
 SharedRecord& Shared() {
@@ -27,15 +31,46 @@ SharedRecord& g_sharedAtLoad = Shared();
 HINSTANCE Instance() { return g_instance; }
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 
-void RefreshRecord() {
+bool RefreshRecord() {
     // GetUserInfo zero-fills before it copies: let it do so in a private buffer.
     uinfo fresh;
-    GetUserInfo(&fresh);
+    SetLastError(ERROR_SUCCESS);
+    BOOL read = g_seams.ReadUserRecord(&fresh);
+    DWORD error = read ? ERROR_SUCCESS : GetLastError();
+    // Nothing stored (key or value missing) is the empty record of a computer without enrolment.
+    bool usable = read || error == ERROR_FILE_NOT_FOUND;
     SharedRecord& s = Shared();
     EnterCriticalSection(&s.lock);
-    memcpy(&s.record, &fresh, sizeof(fresh));
+    bool newFailure = !usable && !s.lastFailed;
+    s.lastFailed = !usable;
+    if (usable) {
+        memcpy(&s.record, &fresh, sizeof(fresh));
+        s.readable = true;
+    }
+    bool readable = s.readable;
     LeaveCriticalSection(&s.lock);
     SecureZeroMemory(&fresh, sizeof(fresh));
+    if (newFailure) Log(L"无法读取用户信息（错误 %lu）。", static_cast<unsigned long>(error));
+    return readable;
+}
+
+bool RecordReadable() {
+    SharedRecord& s = Shared();
+    EnterCriticalSection(&s.lock);
+    bool readable = s.readable;
+    LeaveCriticalSection(&s.lock);
+    return readable;
+}
+
+void Log(const wchar_t* format, ...) {
+    wchar_t text[256];
+    va_list args;
+    va_start(args, format);
+    int n = _vsnwprintf(text, 255, format, args);
+    va_end(args);
+    if (n < 0 || n > 255) n = 255;
+    text[n] = 0;
+    g_seams.Log(text);
 }
 
 void SnapshotRecord(uinfo* out) {

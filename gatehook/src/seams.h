@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "corelib.h"
+
 namespace gatehook {
 
 struct Seams {
@@ -12,6 +14,11 @@ struct Seams {
     void(WINAPI* Pause)(DWORD ms);  // the pause that lets the user read the shut-down notice
     UINT keyWatchPeriodMs;          // 2000
     UINT intervalPeriodMs;          // 2,000,000
+    // Corelib's GetUserInfo. Wine does not enforce registry DACLs, so a read that fails can only be
+    // played through here.
+    BOOL(WINAPI* ReadUserRecord)(uinfo* record);
+    // Corelib's LogEvent with one ready text; Wine's event log keeps nothing.
+    void(WINAPI* Log)(const wchar_t* text);
 };
 extern Seams g_seams;
 

@@ -94,6 +94,12 @@ HBITMAP LoadPicture(const wchar_t* path) {
 
 }  // namespace
 
+namespace {
+BOOL CORELIB_CALL RealVerifyUserInfo(const uinfo* record) { return ::VerifyUserInfo(record); }
+}  // namespace
+
+TileSeams g_tileSeams = {RealVerifyUserInfo};
+
 const REPORT_RESULT_STATUS_INFO s_rgLogonStatusInfo[5] = {
     {kStatusLogonFailure, 0, L"用户名或密码错误.", CPSI_ERROR},
     {kStatusAccountRestriction, kStatusAccountDisabled, L"该帐户被禁用.", CPSI_WARNING},
@@ -244,7 +250,7 @@ bool CredentialVerifyKey::IsConnected() const {
 bool CredentialVerifyKey::KeyPresent() const {
     uinfo record;
     Provider::CopyUserRecord(&record);
-    BOOL present = VerifyUserInfo(&record);
+    BOOL present = g_tileSeams.VerifyUserInfo(&record);
     SecureZeroMemory(&record, sizeof(record));
     return present != FALSE;
 }
@@ -572,8 +578,9 @@ bool CredentialVerifyKey::Stopped() const {
     return _stopEvent && WaitForSingleObject(_stopEvent, 0) == WAIT_OBJECT_0;
 }
 
-bool CredentialVerifyKey::Pause() const {
-    DWORD period = g_seams.keyPollPeriodMs;
+bool CredentialVerifyKey::Pause() const { return Pause(g_seams.keyPollPeriodMs); }
+
+bool CredentialVerifyKey::Pause(DWORD period) const {
     if (!_stopEvent) {
         Sleep(period);
         return true;
@@ -666,9 +673,15 @@ DWORD WINAPI CredentialVerifyKey::_CommandLink(void* param) {
 void CredentialVerifyKey::RunKeyThread(LONG generation) {
     TraceScope trace("CredentialVerifyKey::_VerifyUserInfoThreadProc");
     if (_cpus == CPUS_UNLOCK_WORKSTATION) {
-        // A key left in at the lock does not unlock: it must be pulled and inserted again.
-        while (KeyPresent()) {
-            if (!KeyThreadMayRun(generation) || !Pause()) return;
+        // A key left in at the lock does not unlock: it must be pulled and inserted again, and
+        // "pulled" means absent in consecutive polls, not one read that failed.
+        int absent = 0;
+        for (;;) {
+            absent = KeyPresent() ? 0 : absent + 1;
+            if (absent >= kAbsentPollsBeforeReturn) break;
+            DWORD wait = g_seams.keyPollPeriodMs;
+            if (absent && wait > kAbsentConfirmMs) wait = kAbsentConfirmMs;
+            if (!KeyThreadMayRun(generation) || !Pause(wait)) return;
         }
     } else if (_cpus != CPUS_LOGON) {
         return;

@@ -26,6 +26,19 @@ extern const REPORT_RESULT_STATUS_INFO s_rgLogonStatusInfo[5];
 // Passwords of this many characters or more are left in place by SetDeselected and ClearPassword.
 constexpr size_t kMaxClearedPassword = 128;
 
+// At unlock the key must read absent in this many polls in a row before its return counts: one
+// SetupAPI or token read that fails once is no pulled key. The polls that confirm an absence come
+// sooner than the poll period, so that a key pulled and put back at once is still seen absent.
+constexpr int kAbsentPollsBeforeReturn = 2;
+constexpr DWORD kAbsentConfirmMs = 250;
+
+// The tile's key check, Corelib's VerifyUserInfo by default. Only unit tests replace it, to play
+// a read that fails for one poll.
+struct TileSeams {
+    BOOL(CORELIB_CALL* VerifyUserInfo)(const uinfo* record);
+};
+extern TileSeams g_tileSeams;
+
 class CredentialVerifyKey : public ICredentialProviderCredential {
 public:
     CredentialVerifyKey();
@@ -93,8 +106,9 @@ private:
     void RunHotKeyThread();
     bool KeyThreadMayRun(LONG generation) const;
     bool Stopped() const;
-    // Waits one poll period; false when the tile was stopped meanwhile.
+    // Waits one poll period (or ms); false when the tile was stopped meanwhile.
     bool Pause() const;
+    bool Pause(DWORD ms) const;
 
     volatile LONG _cRef = 1;
     CREDENTIAL_PROVIDER_USAGE_SCENARIO _cpus = CPUS_INVALID;

@@ -6,7 +6,10 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -295,20 +298,90 @@ protected:
     CountingProviderEvents providerEvents_;
 };
 
-// What the two display modes tell LogonUI, in order.
-inline std::vector<std::string> KeyModeCalls(const std::string& storedPassword) {
-    return {"String 2 " + storedPassword, "State 1 CPFS_HIDDEN", "State 2 CPFS_HIDDEN", "State 3 CPFS_DISPLAY_IN_BOTH",
-            "State 5 CPFS_DISPLAY_IN_BOTH", "State 6 CPFS_HIDDEN"};
+// What LogonUI shows after a series of calls: each field's state and text, and the submit button's
+// neighbour. Only what the calls leave matters, not the order they come in, but for the one order
+// checked by ClearsThePasswordBeforeShowingIt.
+struct Fields {
+    std::map<DWORD, std::string> state, text;
+    std::string button;
+    bool operator==(const Fields& o) const { return state == o.state && text == o.text && button == o.button; }
+};
+inline void Apply(const std::string& call, Fields* f) {
+    std::istringstream in(call);
+    std::string kind;
+    DWORD id = 0;
+    in >> kind >> id;
+    std::string rest;
+    std::getline(in, rest);
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    if (kind == "State") f->state[id] = rest;
+    else if (kind == "String") f->text[id] = rest;
+    else if (kind == "Button") f->button = std::to_string(id) + " " + rest;
 }
-inline std::vector<std::string> PasswordModeCalls() {
-    return {"String 2 ",
-            "State 1 CPFS_DISPLAY_IN_BOTH",
-            "State 2 CPFS_DISPLAY_IN_SELECTED_TILE",
-            "State 3 CPFS_HIDDEN",
-            "State 5 CPFS_HIDDEN",
-            "State 6 CPFS_DISPLAY_IN_SELECTED_TILE",
-            "Button 6 2",
-            "String 4 请输入密码登录"};
+inline Fields Shown(const std::vector<std::string>& calls, Fields f = Fields()) {
+    for (const std::string& c : calls) Apply(c, &f);
+    return f;
+}
+// Only the fields a mode sets, so that a mode's picture compares whatever came before it.
+inline Fields Only(const Fields& shown, const Fields& like) {
+    Fields f;
+    for (const auto& s : like.state) f.state[s.first] = shown.state.count(s.first) ? shown.state.at(s.first) : "";
+    for (const auto& t : like.text) f.text[t.first] = shown.text.count(t.first) ? shown.text.at(t.first) : "<unset>";
+    if (!like.button.empty()) f.button = shown.button;
+    return f;
+}
+inline std::ostream& operator<<(std::ostream& os, const Fields& f) {
+    for (const auto& s : f.state) os << "[" << s.first << " " << s.second << "]";
+    for (const auto& t : f.text) os << "[" << t.first << " \"" << t.second << "\"]";
+    return os << "[button " << f.button << "]";
+}
+
+// The two display modes, as LogonUI shows them.
+inline Fields KeyModeFields(const std::string& storedPassword) {
+    Fields f;
+    f.state = {{1, "CPFS_HIDDEN"}, {2, "CPFS_HIDDEN"}, {3, "CPFS_DISPLAY_IN_BOTH"}, {5, "CPFS_DISPLAY_IN_BOTH"},
+               {6, "CPFS_HIDDEN"}};
+    f.text = {{2, storedPassword}};
+    return f;
+}
+inline Fields PasswordModeFields() {
+    Fields f;
+    f.state = {{1, "CPFS_DISPLAY_IN_BOTH"}, {2, "CPFS_DISPLAY_IN_SELECTED_TILE"}, {3, "CPFS_HIDDEN"},
+               {5, "CPFS_HIDDEN"}, {6, "CPFS_DISPLAY_IN_SELECTED_TILE"}};
+    f.text = {{2, ""}, {4, "请输入密码登录"}};
+    f.button = "6 2";
+    return f;
+}
+// True when the calls, replayed one by one, showed that mode at some point.
+inline bool EverShowed(const std::vector<std::string>& calls, const Fields& mode) {
+    Fields f;
+    for (const std::string& c : calls) {
+        Apply(c, &f);
+        if (Only(f, mode) == mode) return true;
+    }
+    return false;
+}
+// The order that matters: the password field is emptied before it is shown, so that a stored
+// password is never on screen, even for a moment.
+inline ::testing::AssertionResult ClearsThePasswordBeforeShowingIt(const std::vector<std::string>& calls) {
+    Fields f;
+    for (const std::string& c : calls) {
+        Apply(c, &f);
+        if (f.state.count(2) && f.state[2] != "CPFS_HIDDEN" && f.text.count(2) && !f.text[2].empty())
+            return ::testing::AssertionFailure() << "field 2 shown holding \"" << f.text[2] << "\" after: " << c;
+    }
+    return ::testing::AssertionSuccess();
+}
+// A whole password mode: what it leaves, and its one order.
+inline ::testing::AssertionResult ShowsPasswordMode(const std::vector<std::string>& calls) {
+    const Fields mode = PasswordModeFields(), shown = Only(Shown(calls), mode);
+    if (!(shown == mode)) return ::testing::AssertionFailure() << "shown " << shown << ", not " << mode;
+    return ClearsThePasswordBeforeShowingIt(calls);
+}
+inline ::testing::AssertionResult ShowsKeyMode(const std::vector<std::string>& calls, const std::string& stored) {
+    const Fields mode = KeyModeFields(stored), shown = Only(Shown(calls), mode);
+    if (!(shown == mode)) return ::testing::AssertionFailure() << "shown " << shown << ", not " << mode;
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace lt

@@ -1,7 +1,11 @@
 // Test build of Porter: appends one UTF-8 line to "PorterCalls.txt" beside it, its command line and,
 // after a tab, the desktop it was started on; it performs no session action, so that it can run in the
 // test prefix with any switch. Exits 0, or reports a failed lock when "PorterFails.txt" lies beside it.
+// With "PorterSlow.txt" beside it (holding a number of milliseconds), its lock takes that long, as a
+// slow machine's would.
 #include <windows.h>
+
+#include <stdlib.h>
 
 #include <string>
 
@@ -9,8 +13,14 @@
 
 namespace {
 
-BOOL WINAPI NoLock() { return TRUE; }
+DWORD g_lockMs = 0;
+
+BOOL WINAPI NoLock() {
+    if (g_lockMs) Sleep(g_lockMs);
+    return TRUE;
+}
 BOOL WINAPI FailedLock() {
+    if (g_lockMs) Sleep(g_lockMs);
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
@@ -54,6 +64,16 @@ struct Install {
     Install() {
         wchar_t fails[MAX_PATH];
         bool lockFails = Beside(L"PorterFails.txt", fails) && GetFileAttributesW(fails) != INVALID_FILE_ATTRIBUTES;
+        wchar_t slow[MAX_PATH];
+        if (Beside(L"PorterSlow.txt", slow)) {
+            HANDLE f = CreateFileW(slow, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (f != INVALID_HANDLE_VALUE) {
+                char text[16] = {};
+                DWORD got = 0;
+                if (ReadFile(f, text, sizeof(text) - 1, &got, nullptr)) g_lockMs = strtoul(text, nullptr, 10);
+                CloseHandle(f);
+            }
+        }
         porter::g_seams.LockWorkStation = lockFails ? FailedLock : NoLock;
         porter::g_seams.ExitWindowsEx = NoExit;
         porter::g_seams.EnableShutdownPrivilege = NoPrivilege;

@@ -138,6 +138,8 @@ TEST_F(PorterActions, OnlyTheLastMatchingSwitchActs) {
 // The real program, with the one switch that is safe in the test prefix.
 TEST(PorterProgram, ExitCodeReportsTheAction) {
     // Wine's LockWorkStation is a stub that fails with ERROR_CALL_NOT_IMPLEMENTED: the failure shows.
+    ASSERT_FALSE(LockWorkStation()) << ts::WineFact("stub LockWorkStation (it would lock this display)");
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED)) << ts::WineFact("stub LockWorkStation");
     ts::ChildResult locked = ts::RunChild(L"\"" + ts::InExeDir(L"Porter.exe") + L"\" /LockWorkStation");
     ASSERT_TRUE(locked.started);
     EXPECT_EQ(locked.exitCode, static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));

@@ -1,12 +1,15 @@
 // What a removal notice or a timer tick does, given the switches and the key's presence.
 #include "sentrycore.h"
 
+#include <wtsapi32.h>
+
 namespace sentry {
 
 namespace {
 // One record for the key checks, as the service keeps one for its lifetime.
 uinfo g_record;
 bool g_locking = false;
+volatile LONG g_recordUsable = 1;
 
 struct LockingScope {
     LockingScope() { g_locking = true; }
@@ -23,6 +26,9 @@ void ClearLockRecord() {
 
 bool LockInProgress() { return g_locking; }
 
+void SetLockRecordUsable(bool usable) { InterlockedExchange(&g_recordUsable, usable ? 1 : 0); }
+bool LockRecordUsable() { return InterlockedCompareExchange(&g_recordUsable, 0, 0) != 0; }
+
 bool OnDeviceRemoval() {
     DEBUG_MSG("DBT_DEVICEREMOVECOMPLETE");
     // Every notice is judged on its own; checking the key is idempotent. A second notice for the same
@@ -32,6 +38,10 @@ bool OnDeviceRemoval() {
     // A failed read is checked as an all-zero record, the same as nothing enrolled.
     ZeroMemory(&g_record, sizeof(g_record));
     if (!g_seams.ReadUserRecord(&g_record)) ZeroMemory(&g_record, sizeof(g_record));
+    // The key check needs the disk slots and the token serial only: no password stays in this
+    // process for its life.
+    SecureZeroMemory(g_record.lpUserPWD, sizeof(g_record.lpUserPWD));
+    SecureZeroMemory(g_record.lpLogonPWD, sizeof(g_record.lpLogonPWD));
     if (g_seams.KeyPresent(&g_record)) return false;
     DEBUG_MSG("!VerifyUserInfo");
     LockSys(LOCKTYPE_KEY_REMOVED);
@@ -54,10 +64,13 @@ DWORD LockSys(int lockType) {
     LockRecord record;
     ZeroMemory(&record, sizeof(record));
     record.enuLockType = lockType;
-    DWORD written = g_seams.WriteLockRecord(&record, sizeof(record));
+    // Without a mapping of our own the lock goes on without its record (the tile then shows none).
+    DWORD written = LockRecordUsable() ? g_seams.WriteLockRecord(&record, sizeof(record)) : ERROR_INVALID_OWNER;
     if (written != 0) Log(L"锁定记录写入失败，错误 %lu", written);
 
     g_seams.ResetAlert();
+    // Porter locks the console session; PorterService notes it again should it differ.
+    NoteLockedSession(WTSGetActiveConsoleSessionId());
     if (!g_seams.StartPorter(kLockSwitch)) {
         // Nothing will ever unlock a session that was never locked: keep watching instead of waiting.
         DWORD error = GetLastError();

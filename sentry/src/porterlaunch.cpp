@@ -43,6 +43,7 @@ BOOL PorterService(const wchar_t* porterSwitch) {
             error = ERROR_NO_SUCH_LOGON_SESSION;
             break;
         }
+        NoteLockedSession(session);
         if (!WTSQueryUserToken(session, &userToken)) {
             error = GetLastError();
             break;
@@ -89,14 +90,33 @@ BOOL PorterService(const wchar_t* porterSwitch) {
         }
         CloseHandle(pi.hThread);
         // Porter exits at once with its action's result; a failed lock must not leave us waiting for an
-        // unlock. One that is still running after the bound counts as started.
+        // unlock. One still running at the bound may never lock (hung, or suspended by the user whose
+        // token it has): that is a failed lock too, or the wait after it would turn the lock off. The
+        // stop request is watched as well, so that a stop need not wait for the bound.
+        HANDLE waits[2] = {pi.hProcess, StopRequestEvent()};
+        DWORD count = waits[1] ? 2 : 1;
+        DWORD woke = WaitForMultipleObjects(count, waits, FALSE, g_seams.porterWaitMs);
         DWORD exitCode = 0;
-        if (WaitForSingleObject(pi.hProcess, kPorterWaitMs) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(pi.hProcess, &exitCode) && exitCode != 0) {
-            error = exitCode;
-            DEBUG_MSG("Porter exit code %lu", exitCode);
+        if (woke == WAIT_OBJECT_0) {
+            if (!GetExitCodeProcess(pi.hProcess, &exitCode)) {
+                error = GetLastError();
+            } else if (exitCode != 0) {
+                error = exitCode;
+                DEBUG_MSG("Porter exit code %lu", exitCode);
+            } else {
+                ok = TRUE;
+            }
         } else {
-            ok = TRUE;
+            error = woke == WAIT_TIMEOUT ? ERROR_TIMEOUT
+                    : woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
+                                                : GetLastError();
+            if (!TerminateProcess(pi.hProcess, ERROR_TIMEOUT)) {
+                DWORD e = GetLastError();
+                Log(L"Porter 未在 %lu 毫秒内结束，且无法终止，错误 %lu", g_seams.porterWaitMs, e);
+            } else {
+                WaitForSingleObject(pi.hProcess, 1000);
+                if (woke == WAIT_TIMEOUT) Log(L"Porter 未在 %lu 毫秒内结束，已终止。", g_seams.porterWaitMs);
+            }
         }
         CloseHandle(pi.hProcess);
     } while (false);

@@ -5,7 +5,10 @@
 #include <dbt.h>
 #include <wtsapi32.h>
 
+#include <initializer_list>
+
 #include "objectsec.h"
+#include "protect.h"
 
 namespace sentry {
 
@@ -30,6 +33,7 @@ HWND volatile g_window = nullptr;
 HANDLE g_alert = nullptr;        // "Global\AlertServiceEvent", set by the logon tile after an unlock
 HANDLE g_stop = nullptr;         // private, manual reset: the service is stopping
 HANDLE g_sessionBack = nullptr;  // private, auto reset: the session was unlocked or logged on to
+volatile LONG g_lockedSession = -1;  // the console session of the pending lock (DWORD, -1 none)
 
 constexpr DWORD kPendingHintMs = 10000;
 
@@ -99,6 +103,55 @@ bool CreateMonitorWindow() {
     return w != nullptr;
 }
 
+// The settings key may have been made by an installer, a .reg import or an older build, with an
+// inherited DACL that lets every user read the record and its passwords.
+void ProtectSettings() {
+    HKEY key = nullptr;
+    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, 0, READ_CONTROL | WRITE_DAC, &key);
+    if (r == ERROR_FILE_NOT_FOUND) return;  // Corelib makes it protected when it first writes
+    if (r != ERROR_SUCCESS) {
+        Log(L"无法检查设置键的访问权限，错误 %ld", static_cast<long>(r));
+        return;
+    }
+    switch (corelib::ProtectSettingsKey(key, &r)) {
+        case corelib::KeyDacl::Intact: break;
+        case corelib::KeyDacl::Repaired:
+            Log(L"设置键的访问权限不安全，已改为仅 SYSTEM 和 Administrators 可访问。");
+            break;
+        case corelib::KeyDacl::Failed:
+            Log(L"设置键的访问权限无法修复，错误 %ld", static_cast<long>(r));
+            break;
+    }
+    RegCloseKey(key);
+}
+
+// The alert event, made by the service. One that exists already and that neither SYSTEM nor
+// Administrators made is somebody's squat: whoever holds it could end every locked wait.
+HANDLE CreateAlertEvent() {
+    HANDLE alert = nullptr;
+    DWORD e = ERROR_SUCCESS;
+    // Owned by Administrators where this process may name them; else its own default owner.
+    for (bool owned : {true, false}) {
+        SECURITY_ATTRIBUTES sa;
+        if (!CreateAlertEventSecurity(&sa, owned)) {
+            e = GetLastError();
+            break;
+        }
+        alert = CreateEventW(&sa, FALSE, FALSE, CORELIB_ALERT_EVENT);
+        e = GetLastError();
+        LocalFree(sa.lpSecurityDescriptor);
+        if (alert || e != ERROR_INVALID_OWNER) break;
+    }
+    if (alert && e == ERROR_ALREADY_EXISTS && !corelib::OwnedBySystemOrAdministrators(alert)) {
+        CloseHandle(alert);
+        Log(L"事件 Global\\AlertServiceEvent 已由 SYSTEM 和 Administrators 以外的用户创建，不予使用。");
+        SetLastError(ERROR_INVALID_OWNER);
+        return nullptr;
+    }
+    SetLastError(e);
+    return alert;
+}
+
 // Creates the objects of a run. Returns 0, or the error that keeps the service from running.
 DWORD InitService() {
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -114,8 +167,11 @@ DWORD InitService() {
         g_stop = stop;
         g_sessionBack = back;
     }
+    ProtectSettings();
     DWORD mapping = g_seams.CreateLockMapping();
     if (mapping != 0) Log(L"CreateSharedMemory 失败，错误 %lu", mapping);
+    // A mapping that is not the service's own (a squatter's) gets no record.
+    SetLockRecordUsable(mapping == 0);
 
     if (!CreateMonitorWindow()) {
         DWORD e = GetLastError();
@@ -123,14 +179,7 @@ DWORD InitService() {
         return e ? e : ERROR_CANNOT_MAKE;
     }
 
-    SECURITY_ATTRIBUTES sa;
-    HANDLE alert = nullptr;
-    if (CreateAlertEventSecurity(&sa)) {
-        alert = CreateEventW(&sa, FALSE, FALSE, CORELIB_ALERT_EVENT);
-        DWORD e = GetLastError();
-        LocalFree(sa.lpSecurityDescriptor);
-        SetLastError(e);
-    }
+    HANDLE alert = CreateAlertEvent();
     if (!alert) {
         // Key removal still locks; every wait then ends at once (see LockSys).
         DWORD e = GetLastError();
@@ -181,9 +230,10 @@ SERVICE_STATUS CurrentStatus() {
 
 HWND MonitorWindow() { return g_window; }
 
-bool CreateAlertEventSecurity(SECURITY_ATTRIBUTES* sa) {
+bool CreateAlertEventSecurity(SECURITY_ATTRIBUTES* sa, bool owned) {
     // The same descriptor as the lock record's mapping.
-    PSECURITY_DESCRIPTOR sd = corelib::NewObjectSecurityDescriptor();
+    PSECURITY_DESCRIPTOR sd =
+        owned ? corelib::NewOwnedObjectSecurityDescriptor() : corelib::NewObjectSecurityDescriptor();
     if (!sd) return false;
     sa->nLength = sizeof(*sa);
     sa->lpSecurityDescriptor = sd;
@@ -208,6 +258,13 @@ void StopIntervalTimer() {
     }
     DEBUG_MSG_E("StopTime");
 }
+
+HANDLE StopRequestEvent() {
+    Guard g;
+    return g_stop;
+}
+
+void NoteLockedSession(DWORD sessionId) { InterlockedExchange(&g_lockedSession, static_cast<LONG>(sessionId)); }
 
 void ResetAlertEvent() {
     Guard g;
@@ -240,7 +297,7 @@ WaitResult WaitAlertServiceEvent() {
     return result;
 }
 
-DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP: {
             // STOP_PENDING first; only the service thread reports STOPPED, after its loop.
@@ -255,8 +312,16 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOI
         }
         case SERVICE_CONTROL_SESSIONCHANGE:
             if (eventType == WTS_SESSION_UNLOCK || eventType == WTS_SESSION_LOGON) {
-                Guard g;
-                if (g_sessionBack) SetEvent(g_sessionBack);
+                // Only the session that Porter locked: a logon or unlock elsewhere (another user's
+                // session, a remote one) leaves this one locked. A notice that names no session is
+                // taken for the console's.
+                const WTSSESSION_NOTIFICATION* n = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
+                DWORD session = n && n->cbSize >= sizeof(*n) ? n->dwSessionId : WTSGetActiveConsoleSessionId();
+                DWORD locked = static_cast<DWORD>(InterlockedCompareExchange(&g_lockedSession, 0, 0));
+                if (session == locked) {
+                    Guard g;
+                    if (g_sessionBack) SetEvent(g_sessionBack);
+                }
             }
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE: {

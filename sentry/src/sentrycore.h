@@ -43,6 +43,7 @@ struct Seams {
     WaitResult (*WaitForUnlock)();                            // WaitAlertServiceEvent
     void (*Log)(const wchar_t* text);                         // LogEvent
     BOOL(WINAPI* ReportStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);  // SetServiceStatus
+    DWORD porterWaitMs;  // how long Porter may take to lock (kPorterWaitMs)
 };
 extern Seams g_seams;
 // The table as it is built in (for tests that restore it).
@@ -63,10 +64,19 @@ bool LockInProgress();
 
 // ---- Porter launch (porterlaunch.cpp) ----
 // Starts Porter beside this program in the active console session, under that session's user,
-// on "winsta0\default". TRUE only when Porter started and did not report a failure.
+// on "winsta0\default". TRUE only when Porter ended within its bound and reported success. A Porter
+// still running at the bound (hung, or suspended: it runs under the user's own token) is ended and
+// counts as a failed lock, and so does one the stop request overtook.
 BOOL PorterService(const wchar_t* porterSwitch);
-// How long PorterService waits for Porter's exit code; a Porter still running then counts as started.
+// How long PorterService waits for Porter's exit code.
 constexpr DWORD kPorterWaitMs = 10000;
+
+// The console session a lock was made in: only a logon or unlock there ends the wait for it.
+void NoteLockedSession(DWORD sessionId);
+// Whether the lock record may be written: false once the mapping turned out not to be the service's
+// own (made by somebody else first), so that no record goes where its squatter reads it.
+void SetLockRecordUsable(bool usable);
+bool LockRecordUsable();
 
 // ---- service run-time (runtime.cpp) ----
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
@@ -87,8 +97,10 @@ void ArmIntervalTimer();
 void StopIntervalTimer();
 void ResetAlertEvent();
 WaitResult WaitAlertServiceEvent();
-// The alert event's security: SYSTEM and Administrators only.
-bool CreateAlertEventSecurity(SECURITY_ATTRIBUTES* sa);  // fills sa; free sa->lpSecurityDescriptor with LocalFree
+// The alert event's security: SYSTEM and Administrators only; with owned, Administrators as owner.
+bool CreateAlertEventSecurity(SECURITY_ATTRIBUTES* sa, bool owned = true);  // free sa->lpSecurityDescriptor with LocalFree
+// The stop request (set by the control handler), null outside a run.
+HANDLE StopRequestEvent();
 
 // ---- command line and service control manager (scm.cpp) ----
 enum class Command { RunService, Install, Uninstall, Start, Stop };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "services.h"
+#include "testsupport.h"
 #include "sentrycore.h"
 
 using sentry::WaitResult;
@@ -33,8 +34,11 @@ struct Shared {
     std::vector<DWORD> accepted;
     std::vector<std::wstring> logs;
     int porterStarts = 0;
+    DWORD porterMs = 0;                 // how long a Porter run takes
+    std::vector<DWORD> porterTimes;     // GetTickCount at each Porter start
     int arms = 0;
     int timerStops = 0;
+    int ticksInWait = -1;  // timer messages that reached the window in its wait (-1: not looked at)
     Shared() { InitializeCriticalSection(&cs); }
     ~Shared() { DeleteCriticalSection(&cs); }
 };
@@ -65,10 +69,20 @@ DWORD FakeWrite(const void* data, DWORD) {
 DWORD FakeMapping() { return 0; }
 BOOL FakeNotices(HWND) { return TRUE; }
 BOOL FakePorter(const wchar_t*) {
-    Hold h;
-    ++g->porterStarts;
-    SetLastError(g->porterOk ? 0 : ERROR_NO_TOKEN);
-    return g->porterOk;
+    DWORD runMs = 0;
+    BOOL ok = FALSE;
+    {
+        Hold h;
+        ++g->porterStarts;
+        g->porterTimes.push_back(GetTickCount());
+        runMs = g->porterMs;
+        ok = g->porterOk;
+    }
+    // A slow Porter keeps the service thread in the tick's handler while the timer runs on, so that the
+    // next tick is already due when the timer is stopped. Made up time, not a synchronisation.
+    if (runMs) Sleep(runMs);
+    SetLastError(ok ? 0 : ERROR_NO_TOKEN);
+    return ok;
 }
 void CountingArm() {
     {
@@ -82,6 +96,25 @@ void CountingStop() {
     sentry::StopIntervalTimer();
     Hold h;
     ++g->timerStops;
+}
+// The real wait, after looking on the service thread for timer messages that come once the timer
+// stopped: none may be due already, and none may come within two intervals.
+WaitResult WatchedWait() {
+    const DWORD start = GetTickCount();
+    int ticks = 0;
+    MSG m;
+    HWND w = sentry::MonitorWindow();
+    for (;;) {
+        while (PeekMessageW(&m, w, WM_TIMER, WM_TIMER, PM_REMOVE)) ++ticks;
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= 2 * sentry::g_seams.intervalMs) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2 * sentry::g_seams.intervalMs - spent, QS_TIMER);
+    }
+    {
+        Hold h;
+        g->ticksInWait = ticks;
+    }
+    return sentry::WaitAlertServiceEvent();
 }
 void FakeLog(const wchar_t* text) {
     Hold h;
@@ -202,8 +235,9 @@ TEST_F(SentryRuntime, RemovalLocksWaitsForTheAlertAndIgnoresNoticesMeanwhile) {
     EXPECT_FALSE(SendRemoval(300));
     EXPECT_FALSE(SendRemoval(300));
     SetAlert();
+    // The notices sent in the wait are answered before this message: one acted on would hold the
+    // thread in a new wait.
     ASSERT_TRUE(Answers());
-    Sleep(200);
     ASSERT_TRUE(Answers());
     EXPECT_EQ(PorterStarts(), 1);
     EXPECT_TRUE(WaitFor([this] { return Arms() == 2; })) << "armed at creation and again after the unlock";
@@ -282,23 +316,48 @@ TEST_F(SentryRuntime, SessionUnlockByAnotherRouteEndsTheWait) {
     EXPECT_TRUE(WaitFor([this] { return Arms() == 3; }));
 }
 
+// Porter takes three intervals, so a tick is due when the timer is stopped. That tick must not lock
+// again right after the unlock: no tick reaches the window in its wait, and the next lock comes a full
+// interval after the unlock. Checked red by deleting KillTimer from StopIntervalTimer.
 TEST_F(SentryRuntime, IntervalTimerLocksAndIsRearmedByTheUnlock) {
+    const DWORD kInterval = 150;
     shared.switches[L"QJ_RemoveLock"] = 0;
     shared.switches[L"QJ_IntervalMonitor"] = 1;
-    Start(150);
+    shared.porterMs = 3 * kInterval;
+    sentry::g_seams.WaitForUnlock = WatchedWait;
+    Start(kInterval);
     ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 1; })) << "the interval timer did not lock";
     ASSERT_TRUE(WaitFor([this] {
         Hold h;
         return shared.timerStops == 1;
     })) << "the timer was not stopped for the wait";
+    ASSERT_TRUE(WaitFor([this] {
+        Hold h;
+        return shared.ticksInWait >= 0;
+    }));
+    {
+        Hold h;
+        EXPECT_EQ(shared.ticksInWait, 0) << "the stopped timer still ticked during the wait";
+    }
     EXPECT_FALSE(Answers(500));
     EXPECT_EQ(PorterStarts(), 1) << "the timer must be stopped during the wait";
     {
         Hold h;
         EXPECT_EQ(shared.lockTypes, std::vector<LONG>{LOCKTYPE_INTERVAL});
     }
+    const DWORD unlocked = GetTickCount();
     SetAlert();
     ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 2; })) << "the timer was not re-armed";
+    {
+        Hold h;
+        ASSERT_EQ(shared.porterTimes.size(), 2u);
+        EXPECT_GE(shared.porterTimes[1] - unlocked, kInterval - 20)
+            << "a tick left from before the wait locked again right after the unlock";
+    }
+    EXPECT_TRUE(WaitFor([this] {
+        Hold h;
+        return shared.timerStops == 2;
+    })) << "the second lock did not stop the timer";
 }
 
 TEST_F(SentryRuntime, PorterFailureKeepsWatchingWithTheTimerArmed) {
@@ -309,8 +368,17 @@ TEST_F(SentryRuntime, PorterFailureKeepsWatchingWithTheTimerArmed) {
     // The timer keeps ticking, and every tick tries again.
     EXPECT_TRUE(WaitFor([this] { return PorterStarts() >= 4; }));
     EXPECT_EQ(Arms(), 1);
+    // Every failed lock says so, with its type and Porter's error (checked red by dropping the
+    // lock type from the line).
+    sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+    ASSERT_TRUE(Stopped());
     Hold h;
-    EXPECT_FALSE(shared.logs.empty());
+    const std::wstring removal = L"Porter 未能锁定工作站（锁定类型 4，错误 1008），继续监视。";
+    std::wstring tick = removal;
+    tick.replace(tick.find(L" 4"), 2, L" 2");
+    ASSERT_EQ(static_cast<int>(shared.logs.size()), shared.porterStarts) << "one line for each failed lock";
+    EXPECT_EQ(ts::Narrow(shared.logs[0]), ts::Narrow(removal));
+    for (size_t i = 1; i < shared.logs.size(); ++i) EXPECT_EQ(ts::Narrow(shared.logs[i]), ts::Narrow(tick)) << i;
 }
 
 // The event's DACL names SYSTEM and Administrators only (no NULL DACL); it is auto-reset.

@@ -116,8 +116,12 @@ class SentryService : public ::testing::Test {
         for (const std::string& run : PorterRuns()) out.push_back(run.substr(0, run.find('\t')));
         return out;
     }
-    bool WaitPorterCalls(size_t n) {
-        return WaitFor([this, n] { return PorterCalls().size() >= n; });
+    // Waits for the nth run, then holds that there are exactly n (no run beyond the ones expected).
+    ::testing::AssertionResult WaitPorterCalls(size_t n) {
+        WaitFor([this, n] { return PorterCalls().size() >= n; });
+        const size_t got = PorterCalls().size();
+        if (got == n) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << got << " Porter runs, expected " << n;
     }
     // True when the service answers a message within the time (it is not in its locked wait).
     bool Answers(DWORD timeoutMs = 5000) { return ts::WindowAnswers(window, timeoutMs); }
@@ -238,21 +242,27 @@ TEST_F(SentryService, SwitchesWithoutAService) {
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED)) << "installing does not start it";
 }
 
-// The interval lock of the short-period build: lock type 2, the timer stopped during the wait and
-// armed again by the unlock; a stop ends a wait.
+// The interval lock of the short-period build (1.5 s): lock type 2, the timer stopped during the wait
+// and armed again by the unlock; a stop ends a wait. Porter takes longer than the interval, so a tick
+// is due when the timer stops: it must not lock again right after the unlock (checked red by
+// re-arming the timer before the wait instead of stopping it).
 TEST_F(SentryService, IntervalLockWaitsAndIsRearmedByTheUnlock) {
+    const DWORD kInterval = 1500;
     Install(L"SentryShortPeriod.exe");
+    ASSERT_TRUE(ts::WriteFileBytes(dir + L"\\PorterSlow.txt", "1700"));
     SetSwitches(0, 1, 1);
     StartService();
     ASSERT_TRUE(WaitPorterCalls(1)) << "the interval timer did not lock";
     EXPECT_EQ(PorterCalls(), std::vector<std::string>{"/LockWorkStation"});
     EXPECT_EQ(TakeLockType(), LOCKTYPE_INTERVAL);
     EXPECT_TRUE(EntersItsWait()) << "not waiting for the unlock";
-    Sleep(3000);
-    EXPECT_EQ(PorterCalls().size(), 1u) << "the timer ticked during the wait";
+    EXPECT_TRUE(WaitPorterCalls(1)) << "the timer ticked during the wait";
 
+    const DWORD unlocked = GetTickCount();
     SetAlert();
-    ASSERT_TRUE(WaitPorterCalls(2)) << "the unlock did not re-arm the timer";
+    ASSERT_TRUE(WaitFor([this] { return PorterCalls().size() >= 2; })) << "the unlock did not re-arm the timer";
+    EXPECT_GE(GetTickCount() - unlocked, kInterval - 100) << "a tick left from before the wait locked at once";
+    ASSERT_TRUE(WaitPorterCalls(2));
     EXPECT_EQ(TakeLockType(), LOCKTYPE_INTERVAL);
     EXPECT_TRUE(EntersItsWait());
 
@@ -342,8 +352,8 @@ void SentryService::KeyRemovalRoad(const KeyMode& mode) {
     if (::testing::Test::HasFatalFailure()) return;
 
     DWORD error = 0;
+    // Answered means judged: a lock would have kept the handler in its wait.
     EXPECT_TRUE(mode.notifyRemoval(window, 5000, &error)) << "key present: the notice is answered, " << error;
-    Sleep(300);
     EXPECT_TRUE(PorterCalls().empty()) << "locked although the key is present";
 
     mode.pull();
@@ -358,8 +368,9 @@ void SentryService::KeyRemovalRoad(const KeyMode& mode) {
     // The unlock ends the wait; notices that came during it are not acted on afterwards.
     EXPECT_FALSE(mode.notifyRemoval(window, 300, &error));
     SetAlert();
+    // The notices sent in the wait are answered first, in order: one acted on would hold the thread in a
+    // new wait, and this message would not be answered.
     ASSERT_TRUE(Answers()) << "the unlock did not end the wait";
-    Sleep(300);
     ASSERT_TRUE(Answers());
     EXPECT_EQ(PorterCalls().size(), 1u);
 

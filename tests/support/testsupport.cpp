@@ -206,4 +206,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     return ok && w == bytes.size();
 }
 
+std::string WineFact(const char* fact) {
+    return std::string("environment check, not the product: the test relies on Wine 8's ") + fact +
+           ", and this Wine behaves otherwise";
+}
+
 }  // namespace ts

@@ -53,4 +53,24 @@ bool RemoveTree(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
+// Keeps a copy of a variable (a seam table, say) and puts it back when the scope ends, also when an
+// assertion ends the test early. A fixture holds one as a member.
+template <class T>
+class Restore {
+  public:
+    explicit Restore(T& variable) : variable_(variable), saved_(variable) {}
+    ~Restore() { variable_ = saved_; }
+    Restore(const Restore&) = delete;
+    Restore& operator=(const Restore&) = delete;
+    const T& saved() const { return saved_; }
+
+  private:
+    T& variable_;
+    T saved_;
+};
+
+// The message of an assertion about Wine itself rather than about the product (an environment
+// check): a newer Wine that behaves otherwise fails with this, and the test's premise needs a look.
+std::string WineFact(const char* fact);
+
 }  // namespace ts

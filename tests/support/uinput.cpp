@@ -25,8 +25,12 @@ void SendMouse(DWORD flags, POINT p) {
     SendInput(1, &in, sizeof(in));
 }
 
+bool WaitForeground(HWND window, DWORD timeoutMs) {
+    return WaitFor([window] { return GetForegroundWindow() == window; }, timeoutMs);
+}
+
 void ClickControl(HWND dlg, int id) {
-    WaitFor([dlg] { return GetForegroundWindow() == dlg; }, 3000);
+    WaitForeground(dlg);
     RECT r = {};
     GetWindowRect(GetDlgItem(dlg, id), &r);
     POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};

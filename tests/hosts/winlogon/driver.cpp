@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host.h"
+#include "services.h"
 #include "testsupport.h"
 #include "uinput.h"
 #include "usbdisk.h"
@@ -48,18 +49,11 @@ std::vector<HWND> Dialogs(const wchar_t* title, bool bootNotice) {
 
 }  // namespace
 
-// A dialog that has just been shown is still being activated under Wine: a click that comes too
-// soon loses its button-up.
-static void Settle() { Sleep(400); }
+// A dialog that has just been shown is still being activated: input sent before it is the foreground
+// window lands elsewhere. Waits for that state, not for a time.
+static void Settle(HWND dlg) { ts::WaitForeground(dlg); }
 
-bool WaitFor(const std::function<bool()>& pred, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (pred()) return true;
-        if (GetTickCount() - start >= ms) return false;
-        Sleep(20);
-    }
-}
+bool WaitFor(const std::function<bool()>& pred, DWORD ms) { return ts::WaitFor(pred, ms, 20); }
 
 Driver::Driver(std::function<void(Driver&)> script) {
     thread_ = std::thread([this, script]() { script(*this); });
@@ -80,7 +74,7 @@ HWND Driver::WaitBootNotice(DWORD ms) {
         }, ms))
         Fail("the boot key notice did not appear");
     else
-        Settle();
+        Settle(found);
     return found;
 }
 
@@ -93,7 +87,7 @@ HWND Driver::WaitTitled(const wchar_t* title, DWORD ms) {
         }, ms))
         Fail("no dialog titled " + ts::Narrow(title) + " appeared");
     else
-        Settle();
+        Settle(found);
     return found;
 }
 
@@ -178,7 +172,7 @@ void Driver::Fail(const std::string& what) {
 void Driver::AbortAll() {
     // The emergency login is the GINA's own modal loop: cancel it first, then end the host's dialogs.
     for (HWND w : Dialogs(HOST_EMERGENCY_TITLE, false)) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-    Sleep(100);
+    WaitFor([] { return Dialogs(HOST_EMERGENCY_TITLE, false).empty(); }, 1000);
     for (HWND w : Dialogs(nullptr, false)) PostMessageW(w, kMsgAbort, 0, 0);
 }
 

@@ -66,6 +66,7 @@ TEST_F(GatehookLockedNotice, ButtonStateFollowsTheSwitchesAndTheKey) {
             d.Command(n, IDCANCEL);
             if (!d.StaysUp(n)) return d.Fail("the notice closed without the key");
             key_.Pull();
+            key_.NotifyRemoval(n);  // a key left in must be seen gone before its arrival unlocks
             UnlockByKey(d, n, key_);
         });
         EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);

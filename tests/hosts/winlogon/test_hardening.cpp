@@ -1,0 +1,315 @@
+// Gatehook read the way someone at the locked or logged-out computer would read it: a key left in at
+// the lock, a user record that cannot be read, a key watch whose thread has ended, the typed
+// emergency password left in its edit control, and GDI+ out of memory while the picture loads.
+#include "fixture.h"
+
+#include <tlhelp32.h>
+
+#include <mutex>
+#include <set>
+
+#include "imports.h"
+
+namespace host {
+namespace {
+
+const wchar_t kEnrolledInstance[] = L"7&4d5e6f70&0&RM";
+const wchar_t kOtherInstance[] = L"7&77777777&0&RM";
+const wchar_t kUnreadable[] = L"无法读取用户信息，紧急登录不可用。";
+const COLORREF kDefaultPictureBackground = RGB(0x2B, 0x57, 0x9A);  // drawn by make_bitmaps.py
+
+std::mutex g_logLock;
+std::vector<std::wstring> g_logged;
+
+void WINAPI RecordLog(const wchar_t* text) {
+    std::lock_guard<std::mutex> g(g_logLock);
+    g_logged.push_back(text);
+}
+bool Logged(const std::wstring& part) {
+    std::lock_guard<std::mutex> g(g_logLock);
+    for (const std::wstring& line : g_logged)
+        if (line.find(part) != std::wstring::npos) return true;
+    return false;
+}
+
+// A read of the user record that fails as one without access to the settings key does.
+BOOL WINAPI UnreadableRecord(uinfo* record) {
+    ZeroMemory(record, sizeof(*record));
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+class GatehookHardening : public GatehookHost {
+protected:
+    void SetUp() override {
+        GatehookHost::SetUp();
+        key_ = ts::UsbDisk::RemovableMedia(kEnrolledInstance);
+        other_ = ts::UsbDisk::RemovableMedia(kOtherInstance);
+        SetSwitch(L"QJ_KaiJiChcekKey", 1);
+        SetSwitch(L"QJ_SuoPingCheckKey", 1);
+        SetSwitch(L"QJ_RemoveLock", 0);
+        SetSwitch(L"QJ_IntervalMonitor", 0);
+        StoreRecord(L"Admin", L"", {key_.Id(true)});
+        std::lock_guard<std::mutex> g(g_logLock);
+        g_logged.clear();
+    }
+    // Load, then the seams a test needs, then WlxNegotiate and WlxInitialize.
+    void Boot(BOOL(WINAPI* readRecord)(uinfo*) = nullptr) {
+        ASSERT_TRUE(W.Load(L"full"));
+        ASSERT_TRUE(W.seams) << "the test build hands over its seams";
+        W.seams->Log = RecordLog;
+        if (readRecord) W.seams->ReadUserRecord = readRecord;
+        DWORD version = 0;
+        ASSERT_TRUE(W.Negotiate(WLX_VERSION_1_4, &version));
+        ASSERT_TRUE(W.Initialize());
+        lstrcpynW(W.standin->userName, L"Admin", 64);
+    }
+    static void TryPassword(Driver& d, HWND emergency, const std::wstring& text) {
+        SetDlgItemTextW(emergency, 1041, L"");
+        d.Type(emergency, 1041, text);
+        d.Click(emergency, IDOK);
+    }
+    ts::UsbDisk key_{L""};
+    ts::UsbDisk other_{L""};
+};
+
+// With the key still in when the notice opens (the interval lock, Win+L), a device arrival is no
+// reason to unlock: the key must have been seen absent while the notice is up.
+TEST_F(GatehookHardening, KeyLeftInAtTheLockMustBePulledBeforeAnArrivalUnlocks) {
+    ASSERT_TRUE(key_.Plug());
+    Boot();
+    Driver d([&](Driver& d) {
+        HWND n = d.WaitTitled(HOST_LOCKED_TITLE);
+        if (!n) return;
+        EXPECT_FALSE(d.Enabled(n, IDOK));
+        // A USB stick or a mouse plugged in, the key still in.
+        other_.Plug();
+        if (!d.Arrival(n, DBT_DEVTYP_VOLUME)) return d.Fail("the notice did not take the arrival");
+        if (!d.Arrival(n, DBT_DEVTYP_DEVICEINTERFACE)) return d.Fail("the notice did not take the arrival");
+        if (!d.StaysUp(n)) return d.Fail("another device's arrival unlocked with the key left in");
+        // That device pulled again: the key is still in, so nothing was seen absent.
+        other_.Pull();
+        other_.NotifyRemoval(n);
+        d.Arrival(n, DBT_DEVTYP_VOLUME);
+        if (!d.StaysUp(n)) return d.Fail("a removal of another device counted as the key's");
+        // The key pulled and put back.
+        key_.Pull();
+        key_.NotifyRemoval(n);
+        key_.Plug();
+        d.Arrival(n, DBT_DEVTYP_VOLUME);
+        if (!d.WaitGone(n)) d.Fail("the key's return after its removal left the notice up");
+    });
+    EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
+}
+
+// An unreadable record is not an empty one: its zeros would make "806" right and let msgina log on
+// with the stored auto-logon values. The emergency login then takes no password, says why, and the
+// refusal is logged; the tries are not counted against the user.
+TEST_F(GatehookHardening, UnreadableRecordMakesTheEmergencyLoginTakeNoPassword) {
+    Boot(UnreadableRecord);
+    Driver d([&](Driver& d) {
+        HWND notice = d.WaitBootNotice();
+        if (!notice) return;
+        d.PressF8();
+        HWND e = d.WaitTitled(HOST_EMERGENCY_TITLE);
+        if (!e) return;
+        for (const wchar_t* typed : {L"806", L"806", L"806", L"anything"}) {
+            SCOPED_TRACE(ts::Narrow(typed));
+            TryPassword(d, e, typed);
+            EXPECT_EQ(d.TextBecomes(e, 1042, kUnreadable), kUnreadable);
+            if (!d.StaysUp(e, 300)) return d.Fail("the emergency login ended on an unreadable record");
+        }
+        d.Command(e, IDCANCEL);
+        if (!d.WaitGone(e)) return d.Fail("cancel did not end the emergency login");
+        d.Command(notice, 1019);
+    });
+    EXPECT_EQ(W.LoggedOutSAS(), WLX_SAS_ACTION_SHUTDOWN);  // by the notice's button, after the cancel
+    d.Join();
+    EXPECT_EQ(W.CountOf(SE_LoggedOutSAS), 0) << "msgina was reached without the key or a password";
+    EXPECT_TRUE(W.Pauses().empty()) << "refused tries were counted as wrong passwords";
+    EXPECT_TRUE(Logged(L"紧急登录被拒绝")) << "the refusal was not logged";
+    EXPECT_TRUE(Logged(L"无法读取用户信息")) << "the failed read was not logged";
+}
+
+// ---- the key watch ----
+
+std::set<DWORD> ThreadIds() {
+    std::set<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return ids;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof(te);
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(te.th32ThreadID);
+    CloseHandle(snap);
+    return ids;
+}
+
+TEST_F(GatehookHardening, KeyWatchWhoseThreadEndedIsStartedAgain) {
+    SetSwitch(L"QJ_RemoveLock", 1);  // the key is out: every tick locks
+    Boot();
+    W.seams->keyWatchPeriodMs = 200;
+    std::set<DWORD> before = ThreadIds();
+    EXPECT_TRUE(W.ActivateUserShell());
+    ASSERT_TRUE(WaitFor([&]() { return W.Locks() >= 1; }, 3000)) << "the watch did not lock with the key out";
+
+    // A stray WM_QUIT ends the watch thread.
+    std::vector<HANDLE> ended;
+    for (DWORD id : ThreadIds()) {
+        if (before.count(id)) continue;
+        HANDLE t = OpenThread(SYNCHRONIZE, FALSE, id);
+        if (!t) continue;
+        if (PostThreadMessageW(id, WM_QUIT, 0, 0))
+            ended.push_back(t);  // a thread with a message queue: the watch
+        else
+            CloseHandle(t);
+    }
+    ASSERT_FALSE(ended.empty()) << "no watch thread found";
+    for (HANDLE t : ended) {
+        EXPECT_EQ(WaitForSingleObject(t, 3000), WAIT_OBJECT_0) << "the watch thread did not end";
+        CloseHandle(t);
+    }
+    Sleep(300);
+    int locks = W.Locks();
+    Sleep(600);
+    ASSERT_EQ(W.Locks(), locks) << "a watch was still running";
+
+    // The next start (the next logon) finds the dead thread and watches again.
+    EXPECT_TRUE(W.ActivateUserShell());
+    EXPECT_TRUE(WaitFor([&]() { return W.Locks() > locks; }, 3000)) << "the key watch stayed dead";
+}
+
+// ---- the emergency password in its edit control ----
+
+std::mutex g_editLock;
+std::vector<int> g_editLengthsAtDestroy;
+
+// Runs on the dialog's own thread: what the edit control holds as it is destroyed.
+LRESULT CALLBACK WatchEditDestroy(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION) {
+        const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lp);
+        if (m->message == WM_DESTROY && GetDlgCtrlID(m->hwnd) == 1041) {
+            std::lock_guard<std::mutex> g(g_editLock);
+            g_editLengthsAtDestroy.push_back(GetWindowTextLengthW(m->hwnd));
+        }
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+TEST_F(GatehookHardening, EmergencyDialogClearsThePasswordWhicheverWayItEnds) {
+    Boot();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, WatchEditDestroy, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    const struct {
+        const char* what;
+        std::vector<std::wstring> passwords;  // typed one after the other
+        std::vector<std::wstring> statuses;   // text 1042 after each, "" for none awaited
+        bool cancel;                          // then Cancel
+        int action;
+    } cases[] = {
+        {"cancelled", {L"half-typed"}, {L""}, true, WLX_SAS_ACTION_SHUTDOWN},
+        {"three wrong",
+         {L"wrong1", L"wrong2", L"wrong3"},
+         {L"口令输入错误，您还可以尝试2次。", L"口令输入错误，您还可以尝试1次。", L""},
+         false,
+         WLX_SAS_ACTION_SHUTDOWN},
+        {"right", {L"806"}, {L""}, false, WLX_SAS_ACTION_LOGON},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            std::lock_guard<std::mutex> g(g_editLock);
+            g_editLengthsAtDestroy.clear();
+        }
+        Driver d([&](Driver& d) {
+            HWND notice = d.WaitBootNotice();
+            if (!notice) return;
+            d.PressF8();
+            HWND e = d.WaitTitled(HOST_EMERGENCY_TITLE);
+            if (!e) return;
+            for (size_t i = 0; i < c.passwords.size(); ++i) {
+                if (c.cancel) {
+                    d.Type(e, 1041, c.passwords[i]);  // typed, never sent
+                    if (!WaitFor([&]() { return GetWindowTextLengthW(GetDlgItem(e, 1041)) > 0; }, 2000))
+                        return d.Fail("the typing did not reach the edit control");
+                    continue;
+                }
+                TryPassword(d, e, c.passwords[i]);
+                if (!c.statuses[i].empty() && d.TextBecomes(e, 1042, c.statuses[i]) != c.statuses[i])
+                    return d.Fail("the emergency login did not take the password");
+            }
+            if (!c.cancel) {
+                if (!d.WaitGone(e)) d.Fail("the emergency login did not end");
+                return;
+            }
+            {
+                d.Command(e, IDCANCEL);
+                if (!d.WaitGone(e)) return d.Fail("cancel did not end the emergency login");
+                d.Command(notice, 1019);
+            }
+        });
+        EXPECT_EQ(W.LoggedOutSAS(), c.action);
+        d.Join();
+        std::lock_guard<std::mutex> g(g_editLock);
+        EXPECT_EQ(g_editLengthsAtDestroy, std::vector<int>{0}) << "the password stayed in the edit control";
+    }
+    UnhookWindowsHookEx(hook);
+}
+
+// ---- GDI+ out of memory while the user picture loads ----
+
+std::string SolidBmp(int w, int h, BYTE r, BYTE g, BYTE b) {
+    int row = ((w * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(ih);
+    fh.bfSize = fh.bfOffBits + row * h;
+    ih.biSize = sizeof(ih);
+    ih.biWidth = w;
+    ih.biHeight = h;
+    ih.biPlanes = 1;
+    ih.biBitCount = 24;
+    std::string out(reinterpret_cast<char*>(&fh), sizeof(fh));
+    out.append(reinterpret_cast<char*>(&ih), sizeof(ih));
+    std::string line(row, '\0');
+    for (int x = 0; x < w; ++x) {
+        line[x * 3] = static_cast<char>(b);
+        line[x * 3 + 1] = static_cast<char>(g);
+        line[x * 3 + 2] = static_cast<char>(r);
+    }
+    for (int y = 0; y < h; ++y) out += line;
+    return out;
+}
+
+// GDI+'s allocator and its bitmap creation as they answer when memory has run out.
+void* WINAPI NoMemory(size_t) { return nullptr; }
+int WINAPI BitmapOutOfMemory(const WCHAR*, void** bitmap) {
+    if (bitmap) *bitmap = nullptr;
+    return 3;  // Gdiplus::OutOfMemory
+}
+
+TEST_F(GatehookHardening, OutOfMemoryInGdiplusGivesTheDefaultPicture) {
+    std::wstring folder = WriteConfig(L"");
+    std::wstring picture = folder + L"\\me.bmp";
+    ASSERT_TRUE(ts::WriteFileBytes(picture, SolidBmp(40, 30, 0x20, 0xC0, 0x40)));
+    WriteConfig(L"UserPic=" + picture + L"\r\n");
+    SetSwitch(L"QJ_SuoPingCheckKey", 0);
+    Boot();
+    ts::ImportPatch alloc(W.gina, "gdiplus.dll", "GdipAlloc", reinterpret_cast<void*>(&NoMemory));
+    ts::ImportPatch create(W.gina, "gdiplus.dll", "GdipCreateBitmapFromFile", reinterpret_cast<void*>(&BitmapOutOfMemory));
+    ASSERT_TRUE(alloc.ok() || create.ok()) << "the GINA loads its picture through neither call";
+    Driver d([&](Driver& d) {
+        HWND n = d.WaitTitled(HOST_LOCKED_TITLE);
+        if (!n) return;
+        COLORREF seen = 0;
+        bool ok = WaitFor([&]() { return Near(seen = d.Pixel(n, 1036, 0.12, 0.12), kDefaultPictureBackground); }, 3000);
+        EXPECT_TRUE(ok) << std::hex << "pixel " << seen;
+        d.Click(n, IDOK);
+        if (!d.WaitGone(n)) d.Fail("the button did not unlock");
+    });
+    EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
+}
+
+}  // namespace
+}  // namespace host
