@@ -3,6 +3,9 @@
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
+#include <commdlg.h>
+
+#include "corelib.h"
 
 namespace warden {
 
@@ -12,6 +15,38 @@ struct Seams {
     BOOL(WINAPI* readEventLog)(HANDLE log, DWORD flags, DWORD offset, LPVOID buffer, DWORD bytes, DWORD* read,
                                DWORD* needed);
     BOOL(WINAPI* closeEventLog)(HANDLE log);
+
+    // Shell and session: links and help, lock, log off, and the shut-down dialog (shell32 #60).
+    HINSTANCE(WINAPI* shellExecute)(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR folder,
+                                    INT show);
+    BOOL(WINAPI* lockWorkStation)();
+    BOOL(WINAPI* exitWindowsEx)(UINT flags, DWORD reason);
+    void (*shutdownDialog)();
+    BOOL(WINAPI* getOpenFileName)(LPOPENFILENAMEW dialog);
+
+    // The restart after a change of device mode.
+    BOOL(WINAPI* createProcess)(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                                LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);
+    void(WINAPI* exitProcess)(UINT code);
+    DWORD(WINAPI* getModuleFileName)(HMODULE module, LPWSTR path, DWORD chars);
+
+    // Drives: Wine maps no new drive letter while its server runs.
+    DWORD(WINAPI* getLogicalDrives)();
+    UINT(WINAPI* getDriveType)(LPCWSTR root);
+    BOOL(WINAPI* getVolumeInformation)(LPCWSTR root, LPWSTR label, DWORD labelChars, LPDWORD serial,
+                                       LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystem,
+                                       DWORD fileSystemChars);
+
+    // Corelib: the drive-letter lookup (Wine maps no letter to a volume interface) and every write,
+    // so that a refused write can be caused.
+    BOOL(CORELIB_CALL* upGetDriveIdByLetter)(const wchar_t* root, wchar_t out[260]);
+    LONG(CORELIB_CALL* setMonitorKeyStyle)(const wchar_t* name, DWORD value);
+    BOOL(CORELIB_CALL* setUserInfo)(const uinfo* record);
+    BOOL(CORELIB_CALL* setLogonPwd)(const wchar_t* password);
+    LONG(CORELIB_CALL* writeGianPathToReg)();
+    LONG(CORELIB_CALL* deleteGianPathToReg)();
+    INT_PTR(CORELIB_CALL* startOrStopService)(BOOL start);
 };
 
 extern Seams g_seams;

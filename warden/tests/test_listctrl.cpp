@@ -50,6 +50,8 @@ struct Parent {
         wc.lpszClassName = L"TolvenListTestParent";
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
         RegisterClassW(&wc);
+        // The real pointer stays off the window, so that only the moves a test sends reach the list.
+        SetCursorPos(0, 0);
         hwnd = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"list", WS_POPUP | WS_VISIBLE, 40, 40, kWidth,
                                kHeight, nullptr, nullptr, wc.hInstance, nullptr);
     }
@@ -419,6 +421,8 @@ TEST_F(ListCtrl, LinksReportTheirCellAndMovesTheRow) {
     Click(row, 1, POINT{cell.right - 2, onLink.y});  // beside the text
     EXPECT_EQ(parent_.Posted(warden::WM_LIST_LINK).size(), 1u);
 
+    parent_.Pump();
+    parent_.posted.clear();
     SendMessageW(list_.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(onLink.x, onLink.y));
     SendMessageW(list_.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(onLink.x + 1, onLink.y));  // same cell: no notice
     SendMessageW(list_.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 200));                // no row there

@@ -1,0 +1,63 @@
+#include "paneltext.h"
+
+#include <stdio.h>
+
+namespace warden {
+
+namespace {
+struct Entry {
+    int id;
+    const wchar_t* text;
+};
+const Entry kStrings[] = {
+    {kStrChooseDisk, L"选择U盘"},
+    {kStrChooseToken, L"选择U盾"},
+    {kStrChangeDevice, L"更换设备"},
+    {kStrLogonDefault, L"为保证您的系统安全，请输入登陆口令，初始口令为806"},
+    {kStrChangeOld, L"修改口令请先输入旧口令"},
+    {kStrChangeNew, L"请输入新口令"},
+    {kStrChangeRepeat, L"请在一次输入新口令"},
+    {kStrLogonStored, L"登陆系统，请输入口令"},
+    {kStrTypeSomething, L"请输入口令"},
+    {kStrWrongPassword, L"口令错误"},
+    {kStrCaption, L"操作提示"},
+    {kStrDone, L"操作成功！"},
+    {kStrSaveFailed, L"保存失败（错误码 %lu），原有设置未改变，请以管理员身份运行后重试。"},
+    {kStrSavePartly, L"部分设置未能保存（错误码 %lu），请以管理员身份运行后重新保存设置。"},
+    {kStrNeedAdmin, L"需要管理员权限才能运行Tolven电脑锁，程序将退出。"},
+};
+}  // namespace
+
+const wchar_t* PanelString(int id) {
+    for (const Entry& e : kStrings)
+        if (e.id == id) return e.text;
+    return L"";
+}
+
+std::wstring PanelStringWithError(int id, DWORD error) {
+    if (id != kStrSaveFailed && id != kStrSavePartly) return PanelString(id);
+    wchar_t text[256];
+    _snwprintf(text, 255, PanelString(id), static_cast<unsigned long>(error));
+    text[255] = 0;
+    return text;
+}
+
+bool WriteSequence::Step(DWORD error) {
+    if (!outcome_.ok) return false;
+    if (error == 0) {
+        written_ = true;
+        return true;
+    }
+    outcome_.ok = false;
+    outcome_.stringId = written_ ? kStrSavePartly : kStrSaveFailed;
+    outcome_.error = error;
+    return false;
+}
+
+DWORD ServiceError(INT_PTR result) {
+    if (result > 32) return 0;
+    // 0 means the system ran out of memory or resources; never pass it on as success.
+    return result > 0 ? static_cast<DWORD>(result) : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+}  // namespace warden

@@ -1,0 +1,59 @@
+// The control panel's texts that come from its string table, by id, until the skinned dialogs load
+// that table from their resources; and the outcome of an operation that writes stored state.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace warden {
+
+enum PanelStringId {
+    kStrChooseDisk = 38,     // "选择U盘"
+    kStrChooseToken = 39,    // "选择U盾"
+    kStrChangeDevice = 40,   // "更换设备"
+    kStrLogonDefault = 42,   // login prompt, no password stored
+    kStrChangeOld = 43,      // change mode: the old password
+    kStrChangeNew = 44,      // change mode: the new password
+    kStrChangeRepeat = 45,   // change mode: the new password again
+    kStrLogonStored = 46,    // login prompt, a password is stored
+    kStrTypeSomething = 47,  // nothing typed
+    kStrWrongPassword = 48,  // wrong password
+    kStrCaption = 49,        // "操作提示": every box's caption
+    kStrDone = 53,           // "操作成功！"
+    kStrSaveFailed = 200,    // nothing was written: "保存失败（错误码 %lu）…"
+    kStrSavePartly = 201,    // some of it was written: "部分设置未能保存（错误码 %lu）…"
+    kStrNeedAdmin = 202,     // the elevation prompt was declined
+};
+
+// The text of a string id of the table above ("" for an unknown id). 200 and 201 hold "%lu".
+const wchar_t* PanelString(int id);
+// A string with one "%lu" (200, 201) filled with an error code; others unchanged.
+std::wstring PanelStringWithError(int id, DWORD error);
+
+// What an operation left behind. ok: everything was written. Otherwise stringId is 200 when nothing
+// was written before the failing step, 201 when some of it was, with the failing step's error.
+struct Outcome {
+    bool ok = true;
+    int stringId = 0;
+    DWORD error = 0;
+    std::wstring Text() const { return ok ? std::wstring() : PanelStringWithError(stringId, error); }
+};
+
+// Steps of one save: each write reports its error (0 success); after the first failure nothing
+// more is attempted and the outcome names that failure.
+class WriteSequence {
+public:
+    // Records one write's result; false when the sequence has failed (now or earlier).
+    bool Step(DWORD error);
+    bool Failed() const { return !outcome_.ok; }
+    const Outcome& Result() const { return outcome_; }
+
+private:
+    bool written_ = false;
+    Outcome outcome_;
+};
+
+// StartOrStopService reports like ShellExecuteW: above 32 is success, anything else its error.
+DWORD ServiceError(INT_PTR result);
+
+}  // namespace warden
