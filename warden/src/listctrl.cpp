@@ -1,16 +1,21 @@
 #include "listctrl.h"
 
-#include <windowsx.h>
-
 #include <algorithm>
+
+// GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
+#include <objidl.h>
+#include <propidl.h>
+using std::max;
+using std::min;
+#include <gdiplus.h>
+
+#include "bkimage.h"
+#include "bkstyle.h"
 
 namespace warden {
 
 namespace {
 
-const wchar_t kListClass[] = L"TolvenListViewEx";
-const wchar_t kHeaderProp[] = L"TolvenHeaderEx";
-WNDPROC g_systemListProc = nullptr;  // "SysListView32"'s own procedure, behind the superclass
 UINT g_checkStateMask = LVIS_STATEIMAGEMASK;
 
 // State images of check and radio rows: 2 on, 1 off.
@@ -22,48 +27,48 @@ constexpr UINT kStateOff = 1;
 POINT g_lastMouse = {0, 0};
 
 void FillSolid(HDC dc, const RECT& rc, COLORREF colour) {
-    COLORREF old = SetBkColor(dc, colour);
-    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
-    SetBkColor(dc, old);
+    COLORREF old = ::SetBkColor(dc, colour);
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+    ::SetBkColor(dc, old);
 }
 
 void Blit(HDC dc, int x, int y, int w, int h, HBITMAP bmp, int sx, int sy, DWORD rop) {
     if (!bmp) return;
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(dc, x, y, w, h, mem, sx, sy, rop);
-    SelectObject(mem, old);
-    DeleteDC(mem);
+    HDC mem = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    ::BitBlt(dc, x, y, w, h, mem, sx, sy, rop);
+    ::SelectObject(mem, old);
+    ::DeleteDC(mem);
 }
 
 void Stretch(HDC dc, const RECT& to, HBITMAP bmp, int sx, int sy, int sw, int sh) {
     if (!bmp || to.right <= to.left || to.bottom <= to.top) return;
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
-    StretchBlt(dc, to.left, to.top, to.right - to.left, to.bottom - to.top, mem, sx, sy, sw, sh, SRCCOPY);
-    SetStretchBltMode(dc, oldMode);
-    SelectObject(mem, old);
-    DeleteDC(mem);
+    HDC mem = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    int oldMode = ::SetStretchBltMode(dc, COLORONCOLOR);
+    ::StretchBlt(dc, to.left, to.top, to.right - to.left, to.bottom - to.top, mem, sx, sy, sw, sh, SRCCOPY);
+    ::SetStretchBltMode(dc, oldMode);
+    ::SelectObject(mem, old);
+    ::DeleteDC(mem);
 }
 
 // A monochrome mask of bmp: white where a pixel has the colour of the top-left pixel, black elsewhere.
 HBITMAP MakeMask(HBITMAP bmp) {
     BITMAP bm = {};
-    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm)) return nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC src = CreateCompatibleDC(screen);
-    HDC dst = CreateCompatibleDC(screen);
-    ReleaseDC(nullptr, screen);
-    HBITMAP mask = CreateBitmap(bm.bmWidth, bm.bmHeight, 1, 1, nullptr);
-    HGDIOBJ oldSrc = SelectObject(src, bmp);
-    HGDIOBJ oldDst = SelectObject(dst, mask);
-    SetBkColor(src, GetPixel(src, 0, 0));
-    BitBlt(dst, 0, 0, bm.bmWidth, bm.bmHeight, src, 0, 0, SRCCOPY);
-    SelectObject(src, oldSrc);
-    SelectObject(dst, oldDst);
-    DeleteDC(src);
-    DeleteDC(dst);
+    if (!bmp || !::GetObjectW(bmp, sizeof(bm), &bm)) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC src = ::CreateCompatibleDC(screen);
+    HDC dst = ::CreateCompatibleDC(screen);
+    ::ReleaseDC(nullptr, screen);
+    HBITMAP mask = ::CreateBitmap(bm.bmWidth, bm.bmHeight, 1, 1, nullptr);
+    HGDIOBJ oldSrc = ::SelectObject(src, bmp);
+    HGDIOBJ oldDst = ::SelectObject(dst, mask);
+    ::SetBkColor(src, ::GetPixel(src, 0, 0));
+    ::BitBlt(dst, 0, 0, bm.bmWidth, bm.bmHeight, src, 0, 0, SRCCOPY);
+    ::SelectObject(src, oldSrc);
+    ::SelectObject(dst, oldDst);
+    ::DeleteDC(src);
+    ::DeleteDC(dst);
     return mask;
 }
 
@@ -78,7 +83,7 @@ ListCell TextCell(int type, const wchar_t* text, COLORREF colour, INT_PTR value)
 
 int TextWidth(HDC dc, const std::wstring& text) {
     RECT r = {0, 0, 0, 0};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
     return r.right - r.left;
 }
 
@@ -87,252 +92,195 @@ int TextWidth(HDC dc, const std::wstring& text) {
 // ---------------------------------------------------------------------------------------------
 // Header
 
-CHeaderCtrlEx::CHeaderCtrlEx() = default;
-
-CHeaderCtrlEx::~CHeaderCtrlEx() {
-    if (hwnd_ && IsWindow(hwnd_) && previous_) {
-        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-        RemovePropW(hwnd_, kHeaderProp);
-    }
+bool CHeaderCtrlEx::SubclassHeader(HWND header) {
+    if (m_hWnd || !header) return false;
+    background_ = BkBmpPool::GetBitmap(kBmpListHeader);
+    return SubclassWindow(header) != FALSE;
 }
 
-bool CHeaderCtrlEx::Attach(HWND header) {
-    if (hwnd_ || !header) return false;
-    hwnd_ = header;
-    background_ = ListBitmap(kBmpListHeader);
-    SetPropW(header, kHeaderProp, this);
-    previous_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(header, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
-    return true;
+LRESULT CHeaderCtrlEx::OnLayout(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&) {
+    LRESULT r = DefWindowProc(msg, wParam, lParam);
+    HDLAYOUT* layout = reinterpret_cast<HDLAYOUT*>(lParam);
+    if (height_ >= 0 && layout && layout->prc && layout->pwpos) {
+        layout->pwpos->cy = height_;
+        layout->prc->top = height_;
+    }
+    return r;
 }
 
-LRESULT CALLBACK CHeaderCtrlEx::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    CHeaderCtrlEx* self = static_cast<CHeaderCtrlEx*>(GetPropW(hwnd, kHeaderProp));
-    if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    WNDPROC previous = self->previous_;
-    switch (msg) {
-    case WM_PAINT:
-        self->Paint();
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case HDM_LAYOUT: {
-        LRESULT r = CallWindowProcW(previous, hwnd, msg, wParam, lParam);
-        HDLAYOUT* layout = reinterpret_cast<HDLAYOUT*>(lParam);
-        if (self->height_ >= 0 && layout && layout->prc && layout->pwpos) {
-            layout->pwpos->cy = self->height_;
-            layout->prc->top = self->height_;
-        }
-        return r;
-    }
-    case WM_NCDESTROY: {
-        RemovePropW(hwnd, kHeaderProp);
-        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-        self->hwnd_ = nullptr;
-        return CallWindowProcW(previous, hwnd, msg, wParam, lParam);
-    }
-    default:
-        return CallWindowProcW(previous, hwnd, msg, wParam, lParam);
-    }
-}
-
-void CHeaderCtrlEx::Paint() {
+LRESULT CHeaderCtrlEx::OnPaint(UINT, WPARAM, LPARAM, BOOL&) {
     PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
+    HDC dc = ::BeginPaint(m_hWnd, &ps);
     RECT client;
-    GetClientRect(hwnd_, &client);
-    HGDIOBJ oldFont = SelectObject(dc, ListFont(0));
-    int oldMode = SetBkMode(dc, TRANSPARENT);
+    ::GetClientRect(m_hWnd, &client);
+    HGDIOBJ oldFont = ::SelectObject(dc, BkFontPool::GetFont(0));
+    int oldMode = ::SetBkMode(dc, TRANSPARENT);
     Stretch(dc, client, background_, 0, 0, 3, 20);
-    int count = static_cast<int>(SendMessageW(hwnd_, HDM_GETITEMCOUNT, 0, 0));
+    int count = static_cast<int>(::SendMessageW(m_hWnd, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         RECT item;
-        if (!SendMessageW(hwnd_, HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item))) continue;
+        if (!::SendMessageW(m_hWnd, HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item))) continue;
         RECT divider = {item.right - 3, item.top, item.right, item.bottom};
         Stretch(dc, divider, background_, 3, 0, 3, 20);
-        InflateRect(&item, -2, 0);
+        ::InflateRect(&item, -2, 0);
         wchar_t text[256] = L"";
         HDITEMW hdi = {};
         hdi.mask = HDI_TEXT | HDI_FORMAT;
         hdi.pszText = text;
         hdi.cchTextMax = 256;
-        SendMessageW(hwnd_, HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&hdi));
+        ::SendMessageW(m_hWnd, HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&hdi));
         text[255] = L'\0';
         UINT align = (hdi.fmt & HDF_RIGHT) ? DT_RIGHT : DT_CENTER;
-        DrawTextW(dc, text, -1, &item, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX | align);
+        ::DrawTextW(dc, text, -1, &item, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX | align);
     }
-    SetBkMode(dc, oldMode);
-    SelectObject(dc, oldFont);
-    EndPaint(hwnd_, &ps);
+    ::SetBkMode(dc, oldMode);
+    ::SelectObject(dc, oldFont);
+    ::EndPaint(m_hWnd, &ps);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
 // List: creation and window procedure
 
-bool CListViewCtrlEx::RegisterClassOnce() {
-    WNDCLASSEXW existing = {sizeof(existing)};
-    if (GetClassInfoExW(GetModuleHandleW(nullptr), kListClass, &existing)) return true;
-    WNDCLASSEXW wc = {sizeof(wc)};
-    if (!GetClassInfoExW(nullptr, WC_LISTVIEWW, &wc)) return false;
-    g_systemListProc = wc.lpfnWndProc;
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kListClass;
-    wc.style &= ~CS_GLOBALCLASS;
-    return RegisterClassExW(&wc) != 0;
-}
-
 CListViewCtrlEx::CListViewCtrlEx() {
-    linkFont_ = ListFont(0x0002);
-    check_ = ListBitmap(kBmpListCheck);
-    expand_ = ListBitmap(kBmpListExpand);
-    radio_ = ListBitmap(kBmpListRadio);
-    marker_ = ListBitmap(kBmpListMarker);
+    linkFont_ = BkFontPool::GetFont(0x0002);
+    check_ = BkBmpPool::GetBitmap(kBmpListCheck);
+    expand_ = BkBmpPool::GetBitmap(kBmpListExpand);
+    radio_ = BkBmpPool::GetBitmap(kBmpListRadio);
+    marker_ = BkBmpPool::GetBitmap(kBmpListMarker);
     radioMask_ = MakeMask(radio_);
 }
 
 CListViewCtrlEx::~CListViewCtrlEx() {
-    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    if (radioMask_) DeleteObject(radioMask_);
+    if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
+    if (radioMask_) ::DeleteObject(radioMask_);
 }
 
 HWND CListViewCtrlEx::Create(HWND parent, const RECT* rect, UINT id) {
-    if (hwnd_ || !RegisterClassOnce()) return nullptr;
+    if (m_hWnd) return nullptr;
+    // The superclass copies the system class, which exists only once the common controls are set up.
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&icc);
     RECT rc = rect ? *rect : RECT{0, 0, 0, 0};
-    // The object is bound from WM_NCCREATE on: the list asks its parent for the row height while it is
-    // being created.
-    HWND hwnd = CreateWindowExW(0, kListClass, L"",
-                                WS_CHILD | LVS_OWNERDRAWFIXED | LVS_SHOWSELALWAYS | LVS_SINGLESEL | LVS_REPORT,
-                                rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, parent,
-                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), this);
+    HWND hwnd = CWindowImpl<CListViewCtrlEx>::Create(
+        parent, &rc, L"", WS_CHILD | LVS_OWNERDRAWFIXED | LVS_SHOWSELALWAYS | LVS_SINGLESEL | LVS_REPORT, 0, id);
     if (!hwnd) return nullptr;
-    SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
-                 LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    ::SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
+                   LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
     AttachHeader();
-    SendMessageW(hwnd, LVM_SETBKCOLOR, 0, kListBackground);
+    ::SendMessageW(hwnd, LVM_SETBKCOLOR, 0, kListBackground);
     return hwnd;
 }
 
 void CListViewCtrlEx::AttachHeader() {
-    if (header_.hwnd() || !hwnd_) return;
-    HWND header = reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETHEADER, 0, 0));
-    if (!header || !header_.Attach(header)) return;
+    if (header_.hwnd() || !m_hWnd) return;
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
+    if (!header || !header_.SubclassHeader(header)) return;
     header_.SetHeight(kListHeaderHeight);
-    SetWindowLongPtrW(header, GWL_STYLE, GetWindowLongPtrW(header, GWL_STYLE) & ~static_cast<LONG_PTR>(HDS_FULLDRAG));
+    ::SetWindowLongPtrW(header, GWL_STYLE,
+                        ::GetWindowLongPtrW(header, GWL_STYLE) & ~static_cast<LONG_PTR>(HDS_FULLDRAG));
     // Lay the list out again with the header's new height.
-    SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
-LRESULT CALLBACK CListViewCtrlEx::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    CListViewCtrlEx* self = reinterpret_cast<CListViewCtrlEx*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (msg == WM_NCCREATE) {
-        const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        self = static_cast<CListViewCtrlEx*>(cs->lpCreateParams);
-        if (self) {
-            self->hwnd_ = hwnd;
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        }
-    }
-    if (self) {
-        bool handled = false;
-        LRESULT r = self->HandleMessage(msg, wParam, lParam, &handled);
-        if (msg == WM_NCDESTROY) {
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            self->hwnd_ = nullptr;
-        }
-        if (handled) return r;
-    }
-    return CallWindowProcW(g_systemListProc, hwnd, msg, wParam, lParam);
-}
+// ---------------------------------------------------------------------------------------------
+// List: messages
 
-LRESULT CListViewCtrlEx::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool* handled) {
-    *handled = true;
-    switch (msg) {
-    case WM_PAINT:
-        if (rows_.empty()) {
-            PaintEmpty();
-            return 0;
-        }
-        break;
-    case WM_MOUSEMOVE: {
-        POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        OnMouseMove(pt);
-        return 0;  // the list's own hover processing stays out
-    }
-    case WM_MOUSELEAVE:
-        KillTimer(hwnd_, 1);
+LRESULT CListViewCtrlEx::OnPaint(UINT, WPARAM, LPARAM, BOOL& handled) {
+    if (!rows_.empty()) {
+        handled = FALSE;  // the list paints its items, which come back here as WM_DRAWITEM
         return 0;
-    case WM_TIMER:
-        // The rest timer has no use of its own; it must never reach the list's procedure.
-        if (wParam == 1) {
-            KillTimer(hwnd_, 1);
-            return 0;
-        }
-        break;
-    case WM_SETCURSOR: {
-        POINT pt;
-        GetCursorPos(&pt);
-        ScreenToClient(hwnd_, &pt);
-        int item, cell;
-        SetCursor(LoadCursorW(nullptr, LinkHit(pt, &item, &cell) ? IDC_HAND : IDC_ARROW));
-        return TRUE;
     }
-    case WM_NOTIFY:
-    case WM_NOTIFY + 0x2000: {
-        const NMHDR* nm = reinterpret_cast<const NMHDR*>(lParam);
-        if (!nm) break;
-        if (nm->code == NM_CLICK && nm->hwndFrom == hwnd_) {
-            const NMITEMACTIVATE* ia = reinterpret_cast<const NMITEMACTIVATE*>(lParam);
-            OnClick(ia->iItem, ia->iSubItem, ia->ptAction);
-            return 0;
-        }
-        if (nm->hwndFrom == header_.hwnd() && header_.hwnd()) {
-            const NMHEADERW* hd = reinterpret_cast<const NMHEADERW*>(lParam);
-            if (nm->code == HDN_DIVIDERDBLCLICKW) {
-                int width = RecordedWidth(hd->iItem);
-                if (width > 0) {
-                    SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, hd->iItem, MAKELPARAM(width, 0));
-                    InvalidateRect(hwnd_, nullptr, TRUE);
-                    return 0;
-                }
-                break;
-            }
-            if (nm->code == HDN_TRACKW) return 0;
-            if (nm->code == HDN_ENDTRACKW) {
-                InvalidateRect(hwnd_, nullptr, TRUE);
-                LRESULT r = CallWindowProcW(g_systemListProc, hwnd_, msg, wParam, lParam);
-                return r;
-            }
-        }
-        break;
-    }
-    case WM_LIST_DELETE_ITEMS:
-        SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
-        return 0;
-    case WM_LIST_INSERT_BARE:
-        return InsertItem(static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)));
-    case LVM_INSERTCOLUMNW:
-    case LVM_INSERTCOLUMNA: {
-        // Where the list makes its header only with the first column, it is taken over then.
-        LRESULT r = CallWindowProcW(g_systemListProc, hwnd_, msg, wParam, lParam);
-        AttachHeader();
-        return r;
-    }
-    case WM_DRAWITEM + 0x2000:
-        DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-        return TRUE;
-    case WM_MEASUREITEM + 0x2000:
-        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = kListRowHeight;
-        return TRUE;
-    case WM_COMPAREITEM + 0x2000:
-        return 0;
-    case WM_DELETEITEM + 0x2000:
-        return TRUE;
-    default:
-        break;
-    }
-    *handled = false;
+    PaintEmpty();
     return 0;
+}
+
+LRESULT CListViewCtrlEx::OnMouseMoveMsg(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    // Signed: a captured mouse reports points left of and above the window.
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    OnMouseMove(pt);
+    return 0;  // the list's own hover processing stays out
+}
+
+LRESULT CListViewCtrlEx::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&) {
+    ::KillTimer(m_hWnd, 1);
+    return 0;
+}
+
+LRESULT CListViewCtrlEx::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
+    // The rest timer has no use of its own; it must never reach the list's procedure.
+    if (wParam != 1) {
+        handled = FALSE;
+        return 0;
+    }
+    ::KillTimer(m_hWnd, 1);
+    return 0;
+}
+
+LRESULT CListViewCtrlEx::OnSetCursor(UINT, WPARAM, LPARAM, BOOL&) {
+    POINT pt;
+    ::GetCursorPos(&pt);
+    ::ScreenToClient(m_hWnd, &pt);
+    int item, cell;
+    ::SetCursor(::LoadCursorW(nullptr, LinkHit(pt, &item, &cell) ? IDC_HAND : IDC_ARROW));
+    return TRUE;
+}
+
+LRESULT CListViewCtrlEx::OnNotify(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    const NMHDR* nm = reinterpret_cast<const NMHDR*>(lParam);
+    if (nm && nm->code == NM_CLICK && nm->hwndFrom == m_hWnd) {
+        const NMITEMACTIVATE* ia = reinterpret_cast<const NMITEMACTIVATE*>(lParam);
+        OnClick(ia->iItem, ia->iSubItem, ia->ptAction);
+        return 0;
+    }
+    if (nm && msg == WM_NOTIFY && header_.hwnd() && nm->hwndFrom == header_.hwnd()) {
+        const NMHEADERW* hd = reinterpret_cast<const NMHEADERW*>(lParam);
+        switch (nm->code) {
+        case HDN_DIVIDERDBLCLICKW: {
+            const int width = RecordedWidth(hd->iItem);
+            if (width <= 0) break;  // nothing measured: the list's own handling
+            ::SendMessageW(m_hWnd, LVM_SETCOLUMNWIDTH, hd->iItem, MAKELPARAM(width, 0));
+            ::InvalidateRect(m_hWnd, nullptr, TRUE);
+            return 0;
+        }
+        case HDN_TRACKW:
+            return 0;
+        case HDN_ENDTRACKW:
+            ::InvalidateRect(m_hWnd, nullptr, TRUE);
+            return DefWindowProc(msg, wParam, lParam);
+        default:
+            break;
+        }
+    }
+    handled = FALSE;  // the list's own handling (a reflected one: the default reflection)
+    return 0;
+}
+
+LRESULT CListViewCtrlEx::OnDeleteItems(UINT, WPARAM, LPARAM, BOOL&) {
+    ::SendMessageW(m_hWnd, LVM_DELETEALLITEMS, 0, 0);
+    return 0;
+}
+
+LRESULT CListViewCtrlEx::OnInsertBare(UINT, WPARAM, LPARAM, BOOL&) {
+    return InsertItem(static_cast<int>(::SendMessageW(m_hWnd, LVM_GETITEMCOUNT, 0, 0)));
+}
+
+LRESULT CListViewCtrlEx::OnInsertColumn(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&) {
+    // Where the list makes its header only with the first column, it is taken over then.
+    LRESULT r = DefWindowProc(msg, wParam, lParam);
+    AttachHeader();
+    return r;
+}
+
+LRESULT CListViewCtrlEx::OnDrawItem(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    if (lParam) DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    return TRUE;
+}
+
+LRESULT CListViewCtrlEx::OnMeasureItem(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    if (lParam) reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = kListRowHeight;
+    return TRUE;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -346,7 +294,7 @@ int CListViewCtrlEx::InsertItem(int at) {
     item.mask = LVIF_TEXT;
     item.iItem = at;
     item.pszText = const_cast<wchar_t*>(L"");
-    return static_cast<int>(SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    return static_cast<int>(::SendMessageW(m_hWnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
 int CListViewCtrlEx::AppendRow(const wchar_t* text) {
@@ -417,7 +365,7 @@ BOOL CListViewCtrlEx::SetCellTypeAndText(int row, int cell, int type, const wcha
     r->cells[cell].text = text ? text : L"";
     if (redraw) {
         RECT rc = LabelRect(row, cell);
-        InvalidateRect(hwnd_, &rc, TRUE);
+        ::InvalidateRect(m_hWnd, &rc, TRUE);
     }
     return TRUE;
 }
@@ -428,7 +376,7 @@ BOOL CListViewCtrlEx::SetCellColour(int row, int cell, COLORREF colour, BOOL red
     r->cells[cell].colour = colour;
     if (redraw) {
         RECT rc = LabelRect(row, cell);
-        InvalidateRect(hwnd_, &rc, TRUE);
+        ::InvalidateRect(m_hWnd, &rc, TRUE);
     }
     return TRUE;
 }
@@ -453,14 +401,14 @@ BOOL CListViewCtrlEx::SetRowFlags(int row, DWORD flags) {
 }
 
 UINT CListViewCtrlEx::StateImage(int item) const {
-    return (static_cast<UINT>(SendMessageW(hwnd_, LVM_GETITEMSTATE, item, g_checkStateMask)) & 0xF000) >> 12;
+    return (static_cast<UINT>(::SendMessageW(m_hWnd, LVM_GETITEMSTATE, item, g_checkStateMask)) & 0xF000) >> 12;
 }
 
 void CListViewCtrlEx::SetStateImage(int item, UINT image) {
     LVITEMW lv = {};
     lv.stateMask = 0xF000;
     lv.state = INDEXTOSTATEIMAGEMASK(image);
-    SendMessageW(hwnd_, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
+    ::SendMessageW(m_hWnd, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
 }
 
 BOOL CListViewCtrlEx::GetCheck(int row) const { return ValidRow(row) && StateImage(row) == kStateOn; }
@@ -491,19 +439,19 @@ int CListViewCtrlEx::CheckAll() {
     ClearRadios(-1);
     for (int i = 0; i < static_cast<int>(rows_.size()); ++i)
         if (rows_[i]->flags & kRowCheck) SetStateImage(i, kStateOn);
-    return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(::SendMessageW(m_hWnd, LVM_GETITEMCOUNT, 0, 0));
 }
 
 BOOL CListViewCtrlEx::DeleteRow(int row) {
     if (!ValidRow(row)) return FALSE;
     rows_.erase(rows_.begin() + row);
-    SendMessageW(hwnd_, LVM_DELETEITEM, row, 0);
+    ::SendMessageW(m_hWnd, LVM_DELETEITEM, row, 0);
     return TRUE;
 }
 
 void CListViewCtrlEx::DeleteAll() {
     rows_.clear();
-    if (hwnd_) SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+    if (m_hWnd) ::SendMessageW(m_hWnd, LVM_DELETEALLITEMS, 0, 0);
 }
 
 // Counted from the rows in the list, so that deleted and folded rows never leave stale indexes behind.
@@ -528,19 +476,19 @@ RECT CListViewCtrlEx::LabelRect(int item, int column) const {
     RECT rc = {};
     rc.top = column;
     rc.left = LVIR_LABEL;
-    if (!SendMessageW(hwnd_, LVM_GETSUBITEMRECT, item, reinterpret_cast<LPARAM>(&rc))) SetRectEmpty(&rc);
+    if (!::SendMessageW(m_hWnd, LVM_GETSUBITEMRECT, item, reinterpret_cast<LPARAM>(&rc))) ::SetRectEmpty(&rc);
     return rc;
 }
 
 void CListViewCtrlEx::InvalidateItem(int item) {
     RECT rc = {};
     rc.left = LVIR_BOUNDS;
-    if (SendMessageW(hwnd_, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&rc))) InvalidateRect(hwnd_, &rc, TRUE);
+    if (::SendMessageW(m_hWnd, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&rc))) ::InvalidateRect(m_hWnd, &rc, TRUE);
 }
 
 void CListViewCtrlEx::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
-    HWND to = notify_ ? notify_ : GetParent(hwnd_);
-    if (to) PostMessageW(to, msg, wParam, lParam);
+    HWND to = notify_ ? notify_ : ::GetParent(m_hWnd);
+    if (to) ::PostMessageW(to, msg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -548,12 +496,12 @@ void CListViewCtrlEx::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CListViewCtrlEx::PaintEmpty() {
     PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
+    HDC dc = ::BeginPaint(m_hWnd, &ps);
     RECT client;
-    GetClientRect(hwnd_, &client);
+    ::GetClientRect(m_hWnd, &client);
     if (header_.hwnd()) {
         RECT hr;
-        GetWindowRect(header_.hwnd(), &hr);
+        ::GetWindowRect(header_.hwnd(), &hr);
         RECT fill = client;
         fill.top = hr.bottom - hr.top;
         FillSolid(dc, fill, kListBackground);
@@ -561,12 +509,12 @@ void CListViewCtrlEx::PaintEmpty() {
         FillSolid(dc, client, kListBackground);
     }
     client.top += 50;
-    HGDIOBJ old = SelectObject(dc, ListFont(0));
-    int mode = SetBkMode(dc, TRANSPARENT);
-    DrawTextW(dc, emptyText_.c_str(), -1, &client, DT_SINGLELINE | DT_CENTER | DT_NOPREFIX);
-    SetBkMode(dc, mode);
-    SelectObject(dc, old);
-    EndPaint(hwnd_, &ps);
+    HGDIOBJ old = ::SelectObject(dc, BkFontPool::GetFont(0));
+    int mode = ::SetBkMode(dc, TRANSPARENT);
+    ::DrawTextW(dc, emptyText_.c_str(), -1, &client, DT_SINGLELINE | DT_CENTER | DT_NOPREFIX);
+    ::SetBkMode(dc, mode);
+    ::SelectObject(dc, old);
+    ::EndPaint(m_hWnd, &ps);
 }
 
 void CListViewCtrlEx::DrawItem(const DRAWITEMSTRUCT& dis) {
@@ -580,13 +528,13 @@ void CListViewCtrlEx::DrawItem(const DRAWITEMSTRUCT& dis) {
         FillSolid(dc, dis.rcItem, kListBackground);
         return;
     }
-    int saved = SaveDC(dc);
-    SetBkMode(dc, TRANSPARENT);
+    int saved = ::SaveDC(dc);
+    ::SetBkMode(dc, TRANSPARENT);
     if (row->flags & kRowGroup)
         DrawGroupRow(dc, dis.rcItem, *row);
     else
         DrawItemRow(dc, dis.rcItem, item, *row, (dis.itemState & ODS_SELECTED) != 0);
-    RestoreDC(dc, saved);
+    ::RestoreDC(dc, saved);
 }
 
 void CListViewCtrlEx::DrawItemRow(HDC dc, const RECT& rc, int item, const ListRow& row, bool selected) {
@@ -602,7 +550,7 @@ void CListViewCtrlEx::DrawItemRow(HDC dc, const RECT& rc, int item, const ListRo
             Blit(dc, x, y, 13, 13, radio_, image, 0, SRCPAINT);
         }
     }
-    HGDIOBJ oldFont = SelectObject(dc, ListFont(0));
+    HGDIOBJ oldFont = ::SelectObject(dc, BkFontPool::GetFont(0));
     for (size_t n = 0; n < row.cells.size(); ++n) {
         const ListCell& cell = row.cells[n];
         const int column = static_cast<int>(n);
@@ -621,7 +569,7 @@ void CListViewCtrlEx::DrawItemRow(HDC dc, const RECT& rc, int item, const ListRo
         switch (cell.type) {
         case kCellIcon:
             if (cell.value)
-                DrawIconEx(dc, r.left, r.top + 3, reinterpret_cast<HICON>(cell.value), 16, 16, 0, nullptr, DI_NORMAL);
+                ::DrawIconEx(dc, r.left, r.top + 3, reinterpret_cast<HICON>(cell.value), 16, 16, 0, nullptr, DI_NORMAL);
             r.left += 18;
             break;
         case kCellPicture:
@@ -635,47 +583,47 @@ void CListViewCtrlEx::DrawItemRow(HDC dc, const RECT& rc, int item, const ListRo
             break;
         }
         if (cell.type == kCellLink) {
-            SelectObject(dc, linkFont_);
-            SetTextColor(dc, kListLinkColour);
-            DrawTextW(dc, cell.text.c_str(), -1, &r, DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-            SelectObject(dc, ListFont(0));
+            ::SelectObject(dc, linkFont_);
+            ::SetTextColor(dc, kListLinkColour);
+            ::DrawTextW(dc, cell.text.c_str(), -1, &r, DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+            ::SelectObject(dc, BkFontPool::GetFont(0));
         } else if (column == 3 && (row.kind == 1 || row.kind == 2)) {
             RECT badge = r;
-            InflateRect(&badge, -2, -3);
-            HBRUSH brush = CreateSolidBrush(row.kind == 1 ? kListBadge1 : kListBadge2);
-            HGDIOBJ oldBrush = SelectObject(dc, brush);
-            HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-            RoundRect(dc, badge.left, badge.top, badge.right + 1, badge.bottom + 1, 3, 3);
-            SelectObject(dc, oldPen);
-            SelectObject(dc, oldBrush);
-            DeleteObject(brush);
-            SetTextColor(dc, RGB(255, 255, 255));
-            DrawTextW(dc, cell.text.c_str(), -1, &badge, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+            ::InflateRect(&badge, -2, -3);
+            HBRUSH brush = ::CreateSolidBrush(row.kind == 1 ? kListBadge1 : kListBadge2);
+            HGDIOBJ oldBrush = ::SelectObject(dc, brush);
+            HGDIOBJ oldPen = ::SelectObject(dc, ::GetStockObject(NULL_PEN));
+            ::RoundRect(dc, badge.left, badge.top, badge.right + 1, badge.bottom + 1, 3, 3);
+            ::SelectObject(dc, oldPen);
+            ::SelectObject(dc, oldBrush);
+            ::DeleteObject(brush);
+            ::SetTextColor(dc, RGB(255, 255, 255));
+            ::DrawTextW(dc, cell.text.c_str(), -1, &badge, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
         } else {
-            SetTextColor(dc, cell.colour);
+            ::SetTextColor(dc, cell.colour);
             UINT align = column == 3 ? DT_CENTER : DT_LEFT;
-            DrawTextW(dc, cell.text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_PATH_ELLIPSIS | align);
+            ::DrawTextW(dc, cell.text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_PATH_ELLIPSIS | align);
         }
-        HGDIOBJ measureFont = SelectObject(dc, cell.type == kCellLink ? linkFont_ : ListFont(0));
+        HGDIOBJ measureFont = ::SelectObject(dc, cell.type == kCellLink ? linkFont_ : BkFontPool::GetFont(0));
         RecordWidth(column, TextWidth(dc, cell.text) + padding);
-        SelectObject(dc, measureFont);
+        ::SelectObject(dc, measureFont);
     }
-    SelectObject(dc, oldFont);
+    ::SelectObject(dc, oldFont);
     RECT client;
-    GetClientRect(hwnd_, &client);
+    ::GetClientRect(m_hWnd, &client);
     RECT line = {client.left, rc.bottom - 1, client.right, rc.bottom};
     FillSolid(dc, line, row.line);
 }
 
 RECT CListViewCtrlEx::VisibleCellRect(const RECT& row, const ListCell& cell) const {
     RECT client;
-    GetClientRect(hwnd_, &client);
+    ::GetClientRect(m_hWnd, &client);
     int visible = row.right - row.left;
     if (client.right - 20 < visible) visible = client.right - 20;
     RECT r = cell.rect;
     if (r.left < 0) r.left += visible;
     if (r.right < 0) r.right += visible;
-    OffsetRect(&r, row.left, row.top);
+    ::OffsetRect(&r, row.left, row.top);
     return r;
 }
 
@@ -701,21 +649,21 @@ void CListViewCtrlEx::DrawGroupRow(HDC dc, const RECT& rc, const ListRow& row) {
             r = VisibleCellRect(rc, cell);
         }
         if (row.topOffset == -1) format |= DT_VCENTER;
-        HFONT font = ListFont(0);
+        HFONT font = BkFontPool::GetFont(0);
         if (cell.type == kCellLink) {
             font = linkFont_;
-            SetTextColor(dc, kListLinkColour);
+            ::SetTextColor(dc, kListLinkColour);
         } else {
-            SetTextColor(dc, cell.colour);
+            ::SetTextColor(dc, cell.colour);
         }
         if (cell.type != kCellLink && (row.sizeDelta || (n == 0 && row.bold))) {
             WORD code = static_cast<WORD>(((row.sizeDelta & 0xFF) << 8) + ((n == 0 && row.bold) ? 4 : 0));
-            sized = ListFont(code);
+            sized = BkFontPool::GetFont(code);
             if (sized) font = sized;
         }
-        HGDIOBJ old = SelectObject(dc, font);
-        DrawTextW(dc, cell.text.c_str(), -1, &r, format);
-        SelectObject(dc, old);
+        HGDIOBJ old = ::SelectObject(dc, font);
+        ::DrawTextW(dc, cell.text.c_str(), -1, &r, format);
+        ::SelectObject(dc, old);
     }
     RECT line = {rc.left, rc.bottom - 1, rc.right, rc.bottom};
     FillSolid(dc, line, row.line);
@@ -727,16 +675,16 @@ void CListViewCtrlEx::DrawGroupRow(HDC dc, const RECT& rc, const ListRow& row) {
 bool CListViewCtrlEx::LinkHit(POINT pt, int* itemOut, int* cellOut) const {
     LVHITTESTINFO hit = {};
     hit.pt = pt;
-    int item = static_cast<int>(SendMessageW(hwnd_, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    int item = static_cast<int>(::SendMessageW(m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     if (item < 0) item = hit.iItem;
     const ListRow* row = Row(item);
     if (!row) return false;
-    HDC dc = GetDC(hwnd_);
-    HGDIOBJ old = SelectObject(dc, linkFont_);
+    HDC dc = ::GetDC(m_hWnd);
+    HGDIOBJ old = ::SelectObject(dc, linkFont_);
     bool found = false;
     RECT bounds = {};
     bounds.left = LVIR_BOUNDS;
-    SendMessageW(hwnd_, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&bounds));
+    ::SendMessageW(m_hWnd, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&bounds));
     for (size_t n = 0; n < row->cells.size() && !found; ++n) {
         const ListCell& cell = row->cells[n];
         if (cell.type != kCellLink) continue;
@@ -748,37 +696,37 @@ bool CListViewCtrlEx::LinkHit(POINT pt, int* itemOut, int* cellOut) const {
             r = label;
             r.left += 2;
             RECT measured = r;
-            DrawTextW(dc, cell.text.c_str(), -1, &measured, DT_SINGLELINE | DT_END_ELLIPSIS | DT_CALCRECT | DT_NOPREFIX);
+            ::DrawTextW(dc, cell.text.c_str(), -1, &measured, DT_SINGLELINE | DT_END_ELLIPSIS | DT_CALCRECT | DT_NOPREFIX);
             r.right = std::min(measured.right, label.right);
             int h = measured.bottom - measured.top;
             r.top = label.top + (label.bottom - label.top - h) / 2;
             r.bottom = r.top + h;
         }
-        if (PtInRect(&r, pt)) {
+        if (::PtInRect(&r, pt)) {
             *itemOut = item;
             *cellOut = static_cast<int>(n);
             found = true;
         }
     }
-    SelectObject(dc, old);
-    ReleaseDC(hwnd_, dc);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(m_hWnd, dc);
     return found;
 }
 
 void CListViewCtrlEx::OnMouseMove(POINT pt) {
-    TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, hwnd_, 0};
-    TrackMouseEvent(&tme);
+    TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, m_hWnd, 0};
+    ::TrackMouseEvent(&tme);
     LVHITTESTINFO hit = {};
     hit.pt = pt;
-    SendMessageW(hwnd_, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    ::SendMessageW(m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     int item = hit.iItem, column = hit.iSubItem;
     if (item != hoverItem_ || column != hoverColumn_) {
         hoverItem_ = item;
         hoverColumn_ = column;
         Post(WM_LIST_HOVER, static_cast<WPARAM>(static_cast<INT_PTR>(item)), 0);
-        KillTimer(hwnd_, 1);
+        ::KillTimer(m_hWnd, 1);
     }
-    if ((pt.x != g_lastMouse.x || pt.y != g_lastMouse.y) && item != -1) SetTimer(hwnd_, 1, 200, nullptr);
+    if ((pt.x != g_lastMouse.x || pt.y != g_lastMouse.y) && item != -1) ::SetTimer(m_hWnd, 1, 200, nullptr);
     g_lastMouse = pt;
 }
 
@@ -797,22 +745,22 @@ void CListViewCtrlEx::OnClick(int item, int /*subItem*/, POINT pt) {
         } else if (row->flags & kRowCheck) {
             RECT bounds = {};
             bounds.left = LVIR_BOUNDS;
-            SendMessageW(hwnd_, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&bounds));
+            ::SendMessageW(m_hWnd, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&bounds));
             // The box as drawn: 13 x 13, 6 pixels in from the row's left edge, vertically centred.
             RECT boxRect;
             boxRect.left = bounds.left + 6;
             boxRect.top = bounds.top + (bounds.bottom - bounds.top - 13) / 2;
             boxRect.right = boxRect.left + 13;
             boxRect.bottom = boxRect.top + 13;
-            if (PtInRect(&boxRect, pt)) SetCheck(item, StateImage(item) != kStateOn);
+            if (::PtInRect(&boxRect, pt)) SetCheck(item, StateImage(item) != kStateOn);
         }
         InvalidateItem(item);
         return;
     }
     if (row->flags & kRowExpandable) {
-        SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+        ::SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
         ToggleGroup(item);
-        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        ::SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
         InvalidateItem(item);
     }
 }
@@ -826,7 +774,7 @@ void CListViewCtrlEx::ToggleGroup(int item) {
         for (int i = item + 1; i < end; ++i) {
             rows_[i]->savedState = StateImage(item + 1);
             group->folded.push_back(std::move(rows_[i]));
-            SendMessageW(hwnd_, LVM_DELETEITEM, item + 1, 0);
+            ::SendMessageW(m_hWnd, LVM_DELETEITEM, item + 1, 0);
         }
         rows_.erase(rows_.begin() + item + 1, rows_.begin() + end);
         group->collapsed = 1;
@@ -844,10 +792,29 @@ void CListViewCtrlEx::ToggleGroup(int item) {
         LVITEMW lv = {};
         lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         lv.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(hwnd_, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
-        SendMessageW(hwnd_, LVM_ENSUREVISIBLE, item, FALSE);
+        ::SendMessageW(m_hWnd, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
+        ::SendMessageW(m_hWnd, LVM_ENSUREVISIBLE, item, FALSE);
         group->collapsed = 0;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures
+
+bool ListDrawPicture(HDC dc, UINT id, int x, int y) {
+    Gdiplus::GpImage* image = BkPngPool::GetPng(id);
+    if (!image) return false;
+    UINT w = 0, h = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(image, &w);
+    Gdiplus::DllExports::GdipGetImageHeight(image, &h);
+    if (!w || !h) return false;
+    Gdiplus::GpGraphics* g = nullptr;
+    if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &g) != Gdiplus::Ok || !g) return false;
+    // An explicit destination: drawn at a point, an image of another resolution would be scaled.
+    const bool ok = Gdiplus::DllExports::GdipDrawImageRectI(g, image, x, y, static_cast<INT>(w),
+                                                           static_cast<INT>(h)) == Gdiplus::Ok;
+    Gdiplus::DllExports::GdipDeleteGraphics(g);
+    return ok;
 }
 
 }  // namespace warden

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "winlayer/window.h"
+
 namespace warden {
 
 // Posted to the notify window (or the parent).
@@ -74,35 +76,45 @@ struct ListRow {
     int kindIndex = -1;
 };
 
-// The skinned header: bitmap 210 stretched, dividers, captions centred or right-aligned.
-class CHeaderCtrlEx {
+// The skinned header: bitmap 210 stretched, dividers, captions centred or right-aligned. It takes over
+// the list's own header window.
+class CHeaderCtrlEx : public CWindowImpl<CHeaderCtrlEx> {
 public:
-    CHeaderCtrlEx();
-    ~CHeaderCtrlEx();
-    bool Attach(HWND header);
-    HWND hwnd() const { return hwnd_; }
+    CHeaderCtrlEx() = default;
+    // Routes the header window's messages through this object; false when it holds one already.
+    bool SubclassHeader(HWND header);
+    HWND hwnd() const { return m_hWnd; }
     void SetHeight(int height) { height_ = height; }
     int Height() const { return height_; }
 
+    BEGIN_MSG_MAP(CHeaderCtrlEx)
+        MESSAGE_HANDLER(WM_PAINT, OnPaint)
+        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+        MESSAGE_HANDLER(HDM_LAYOUT, OnLayout)
+    END_MSG_MAP()
+
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    void Paint();
-    HWND hwnd_ = nullptr;
-    WNDPROC previous_ = nullptr;
-    HBITMAP background_ = nullptr;  // the pool's; not ours to delete
+    LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnEraseBackground(UINT, WPARAM, LPARAM, BOOL&) { return 1; }
+    LRESULT OnLayout(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&);
+
+    HBITMAP background_ = nullptr;  // the bitmap pool's; not ours to delete
     int height_ = -1;
 };
 
-class CListViewCtrlEx {
+// A superclass of "SysListView32": the object sees every message from WM_NCCREATE on, since the list
+// asks its parent for the row height (WM_MEASUREITEM, reflected back) while it is being created.
+class CListViewCtrlEx : public CWindowImpl<CListViewCtrlEx> {
 public:
-    CListViewCtrlEx();
-    ~CListViewCtrlEx();
-    CListViewCtrlEx(const CListViewCtrlEx&) = delete;
-    CListViewCtrlEx& operator=(const CListViewCtrlEx&) = delete;
+    DECLARE_WND_SUPERCLASS(L"TolvenListViewEx", WC_LISTVIEWW)
 
-    // Creates the list (hidden: its place shows it) under parent with the control id.
+    CListViewCtrlEx();
+    ~CListViewCtrlEx() override;
+
+    // Creates the list (hidden: its place shows it) under parent with the control id; rect null gives
+    // an empty rectangle.
     HWND Create(HWND parent, const RECT* rect, UINT id);
-    HWND hwnd() const { return hwnd_; }
+    HWND hwnd() const { return m_hWnd; }
     CHeaderCtrlEx& Header() { return header_; }
 
     int AppendRow(const wchar_t* text);
@@ -133,12 +145,41 @@ public:
     // The widest text measured so far in a column, plus padding; 0 when none.
     int RecordedWidth(int column) const;
 
-    // The reflected notifications a parent hands back (message + 0x2000), and the list's own messages.
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool* handled);
+    // The list's own messages, the header's notifications and the owner-draw messages that the parent
+    // reflects back (message + 0x2000).
+    BEGIN_MSG_MAP(CListViewCtrlEx)
+        MESSAGE_HANDLER(WM_PAINT, OnPaint)
+        MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMoveMsg)
+        MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
+        MESSAGE_HANDLER(WM_TIMER, OnTimer)
+        MESSAGE_HANDLER(WM_SETCURSOR, OnSetCursor)
+        MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
+        MESSAGE_HANDLER(OCM_NOTIFY, OnNotify)
+        MESSAGE_HANDLER(WM_LIST_DELETE_ITEMS, OnDeleteItems)
+        MESSAGE_HANDLER(WM_LIST_INSERT_BARE, OnInsertBare)
+        MESSAGE_HANDLER(LVM_INSERTCOLUMNW, OnInsertColumn)
+        MESSAGE_HANDLER(LVM_INSERTCOLUMNA, OnInsertColumn)
+        MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItem)
+        MESSAGE_HANDLER(OCM_MEASUREITEM, OnMeasureItem)
+        MESSAGE_HANDLER(OCM_COMPAREITEM, OnCompareItem)
+        MESSAGE_HANDLER(OCM_DELETEITEM, OnDeleteItem)
+        DEFAULT_REFLECTION_HANDLER()
+    END_MSG_MAP()
 
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static bool RegisterClassOnce();
+    LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL& handled);
+    LRESULT OnMouseMoveMsg(UINT, WPARAM, LPARAM lParam, BOOL&);
+    LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled);
+    LRESULT OnSetCursor(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnNotify(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+    LRESULT OnDeleteItems(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnInsertBare(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnInsertColumn(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnDrawItem(UINT, WPARAM, LPARAM lParam, BOOL&);
+    LRESULT OnMeasureItem(UINT, WPARAM, LPARAM lParam, BOOL&);
+    LRESULT OnCompareItem(UINT, WPARAM, LPARAM, BOOL&) { return 0; }
+    LRESULT OnDeleteItem(UINT, WPARAM, LPARAM, BOOL&) { return TRUE; }
 
     ListRow* RowAt(int row);
     int KindCount(int kind) const;
@@ -162,14 +203,12 @@ private:
     void InvalidateItem(int item);
     void Post(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND hwnd_ = nullptr;
-    WNDPROC listProc_ = nullptr;
     CHeaderCtrlEx header_;
-    HFONT linkFont_ = nullptr;     // the pool's
-    HBITMAP check_ = nullptr;      // the pool's
-    HBITMAP expand_ = nullptr;     // the pool's
-    HBITMAP radio_ = nullptr;      // the pool's
-    HBITMAP marker_ = nullptr;     // the pool's
+    HFONT linkFont_ = nullptr;     // the font pool's
+    HBITMAP check_ = nullptr;      // the bitmap pool's
+    HBITMAP expand_ = nullptr;     // the bitmap pool's
+    HBITMAP radio_ = nullptr;      // the bitmap pool's
+    HBITMAP marker_ = nullptr;     // the bitmap pool's
     HBITMAP radioMask_ = nullptr;  // ours
     int hoverItem_ = -1;
     int hoverColumn_ = -1;
@@ -179,10 +218,8 @@ private:
     std::map<int, int> widths_;
 };
 
-// Where the list takes its fonts and pictures from: the control panel's pools.
-HFONT ListFont(WORD code);
-HBITMAP ListBitmap(UINT id);
-// Draws a "png" resource at its own size with its top-left corner at (x, y); false when missing.
+// Draws a "png" resource of the picture pool at its own size with its top-left corner at (x, y);
+// false when it is missing or does not decode.
 bool ListDrawPicture(HDC dc, UINT id, int x, int y);
 
 }  // namespace warden

@@ -1,6 +1,6 @@
 // The owner-drawn list in a real window under Xvfb: what it paints (read back from the screen, since
-// the header and the empty text are painted only on WM_PAINT), its rows and cells, folding, checks,
-// links and hover notices, and items that part from their records.
+// the header and the empty text are painted only on WM_PAINT), its rows and cells, pictures, folding,
+// checks, links and hover notices, items that part from their records, and when it takes its header.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "list_art.h"
+#include "bkstyle.h"
 #include "listctrl.h"
+#include "screenshot.h"
 #include "services.h"
 #include "testsupport.h"
 
@@ -74,63 +76,6 @@ struct Parent {
         return out;
     }
 };
-
-// The window as it stands on the screen (the Xvfb framebuffer), 32 bits a pixel, top row first.
-struct Shot {
-    int w = 0, h = 0;
-    std::vector<DWORD> px;
-    COLORREF At(int x, int y) const {
-        DWORD v = px[static_cast<size_t>(y) * w + x];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-};
-
-Shot Capture(HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
-    Shot s;
-    s.w = r.right - r.left;
-    s.h = r.bottom - r.top;
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = s.w;
-    bi.bmiHeader.biHeight = -s.h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, s.w, s.h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    s.px.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + static_cast<size_t>(s.w) * s.h);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(dib);
-    ReleaseDC(nullptr, screen);
-    return s;
-}
-
-// Kept beside the tests as a picture of what the list looked like.
-void Save(const Shot& s, const wchar_t* name) {
-    CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-    BITMAPFILEHEADER fh = {};
-    BITMAPINFOHEADER ih = {};
-    ih.biSize = sizeof(ih);
-    ih.biWidth = s.w;
-    ih.biHeight = -s.h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
-    const DWORD bytes = static_cast<DWORD>(s.px.size() * 4);
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(ih);
-    fh.bfSize = fh.bfOffBits + bytes;
-    std::string out(reinterpret_cast<const char*>(&fh), sizeof(fh));
-    out.append(reinterpret_cast<const char*>(&ih), sizeof(ih));
-    out.append(reinterpret_cast<const char*>(s.px.data()), bytes);
-    ts::WriteFileBytes(ts::InExeDir(std::wstring(L"screenshots\\") + name), out);
-}
 
 bool IsInk(COLORREF c, COLORREF background) { return c != background; }
 
@@ -224,7 +169,7 @@ TEST_F(ListCtrl, TheEmptyListShowsItsHeaderAndTheEmptyTextFiftyPixelsDown) {
     EXPECT_LE(top, 50 + 6);
     // Centred over the client width, as wide as the same text in the same font.
     HDC dc = GetDC(list_.hwnd());
-    HGDIOBJ old = SelectObject(dc, warden::ListFont(0));
+    HGDIOBJ old = SelectObject(dc, BkFontPool::GetFont(0));
     SIZE ext;
     GetTextExtentPoint32W(dc, L"没有内容", 4, &ext);
     SelectObject(dc, old);
@@ -465,4 +410,42 @@ TEST_F(ListCtrl, ADividerDoubleClickUsesTheRecordedWidth) {
     nm.iItem = 2;
     SendMessageW(list_.hwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&nm));
     EXPECT_GT(SendMessageW(list_.hwnd(), LVM_GETCOLUMNWIDTH, 2, 0), 0);
+}
+
+TEST_F(ListCtrl, APictureCellDrawsItsPngAtItsOwnSize) {
+    const COLORREF picture = RGB(0x11, 0x99, 0x55);  // make_list_picture.py
+    int row = list_.AppendRow(L"图片");
+    EXPECT_EQ(list_.AddCell(row, warden::kCellPicture, L"有图", 900), 2);
+    EXPECT_EQ(list_.AddCell(row, warden::kCellPicture, L"无图", 901), 3);  // no such picture
+    Shot s = Painted();
+    // At the cell's left edge (2 pixels in), 5 pixels down; 14 x 12 although the file says 72 DPI.
+    RECT cell = CellRect(row, 1);
+    const int x = cell.left + 2, y = cell.top + 5;
+    EXPECT_EQ(s.At(x, y), picture);
+    EXPECT_EQ(s.At(x + 13, y + 11), picture);
+    EXPECT_NE(s.At(x + 14, y + 5), picture) << "wider than the picture";
+    EXPECT_NE(s.At(x + 5, y + 12), picture) << "taller than the picture";
+    // A missing picture draws nothing: only its text shows.
+    RECT missing = CellRect(row, 2);
+    for (int px = missing.left; px < missing.left + 18; ++px)
+        for (int py = missing.top; py < missing.bottom; ++py) ASSERT_NE(s.At(px, py), picture);
+}
+
+// The header can only be taken over once the list has made one: under Wine that is at creation.
+TEST_F(ListCtrl, TheHeaderIsTakenOverAsSoonAsTheListHasOne) {
+    CListViewCtrlEx list;
+    RECT rc = {0, 0, 200, 100};
+    ASSERT_NE(list.Create(parent_.hwnd, &rc, 2011), nullptr);
+    HWND made = reinterpret_cast<HWND>(SendMessageW(list.hwnd(), LVM_GETHEADER, 0, 0));
+    EXPECT_NE(made, nullptr) << "Wine's list makes its header when it is created";
+    EXPECT_EQ(list.Header().hwnd(), made);
+    LVCOLUMNW c = {};
+    c.mask = LVCF_WIDTH;
+    c.cx = 50;
+    SendMessageW(list.hwnd(), LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&c));
+    ASSERT_NE(list.Header().hwnd(), nullptr);
+    EXPECT_EQ(list.Header().hwnd(), reinterpret_cast<HWND>(SendMessageW(list.hwnd(), LVM_GETHEADER, 0, 0)));
+    RECT hr;
+    GetClientRect(list.Header().hwnd(), &hr);
+    EXPECT_EQ(hr.bottom - hr.top, 25);
 }

@@ -1,0 +1,66 @@
+// A window read back from the screen (the Xvfb framebuffer: a child's WM_PAINT-only drawing shows
+// nowhere else), and kept as a picture beside the tests (bin/screenshots/, kept by CI).
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+
+// The window as it stands on the screen (the Xvfb framebuffer), 32 bits a pixel, top row first.
+struct Shot {
+    int w = 0, h = 0;
+    std::vector<DWORD> px;
+    COLORREF At(int x, int y) const {
+        DWORD v = px[static_cast<size_t>(y) * w + x];
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+};
+
+inline Shot Capture(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    Shot s;
+    s.w = r.right - r.left;
+    s.h = r.bottom - r.top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = s.w;
+    bi.bmiHeader.biHeight = -s.h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC mem = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, s.w, s.h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    s.px.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + static_cast<size_t>(s.w) * s.h);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(dib);
+    ReleaseDC(nullptr, screen);
+    return s;
+}
+
+// Kept beside the tests as a picture of what the list looked like.
+inline void Save(const Shot& s, const wchar_t* name) {
+    CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    ih.biSize = sizeof(ih);
+    ih.biWidth = s.w;
+    ih.biHeight = -s.h;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    const DWORD bytes = static_cast<DWORD>(s.px.size() * 4);
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(ih);
+    fh.bfSize = fh.bfOffBits + bytes;
+    std::string out(reinterpret_cast<const char*>(&fh), sizeof(fh));
+    out.append(reinterpret_cast<const char*>(&ih), sizeof(ih));
+    out.append(reinterpret_cast<const char*>(s.px.data()), bytes);
+    ts::WriteFileBytes(ts::InExeDir(std::wstring(L"screenshots\\") + name), out);
+}
