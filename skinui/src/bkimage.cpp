@@ -209,9 +209,11 @@ BOOL BkAlphaBlt(HBITMAP bitmap, HDC dst, int x, int y, int cx, int cy, int srcX)
     const int sw = bm.bmWidth, sh = bm.bmHeight;
     if (sw <= 0 || sh <= 0) return FALSE;
 
-    // The source pixels, copied top row first. A DIB section does not reliably tell whether it is
-    // stored bottom-up or top-down (GetObject may report either as positive), so its rows are read
-    // through GetDIBits in a known order rather than where they lie.
+    // The source pixels, copied top row first. A DIB section does not tell whether it is stored
+    // bottom-up or top-down (GetObject reports a top-down one with a positive height too), so rows
+    // read where they lie would come out upside down for one of the two; GetDIBits hands them over
+    // in a known order, for device bitmaps as well. Row r of the source then lands on row r of the
+    // destination area, counted from the top, whatever the two heights.
     std::vector<uint32_t> srcPixels((size_t)sw * (size_t)sh);
     {
         BITMAPINFO bi = {};

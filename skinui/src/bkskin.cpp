@@ -69,6 +69,27 @@ void CBkImageSkin::GetSkinSize(SIZE& size) const {
 
 BOOL CBkSkinImgFrame::IsTag(const char* tag) const { return Same(tag, kTag); }
 
+namespace {
+// Draws the frame's parts from inside the bitmap only: GDI would otherwise copy whatever lies
+// beyond it. A corner is cut at the bitmap's edge; a stretched line that is not in the bitmap
+// (a left or top at or past its edge) is skipped.
+struct FramePainter {
+    const CBkImage& img;
+    int w, h;
+    bool Inside(int sx, int sy, int scx, int scy) const {
+        return sx >= 0 && sy >= 0 && scx > 0 && scy > 0 && sx + scx <= w && sy + scy <= h;
+    }
+    void DrawPart(HDC dc, int x, int y, int cx, int cy, int sx, int sy, int index) const {
+        cx = std::min(cx, w - sx);
+        cy = std::min(cy, h - sy);
+        if (Inside(sx, sy, cx, cy)) img.DrawPart(dc, x, y, cx, cy, sx, sy, index);
+    }
+    void StretchPart(HDC dc, int x, int y, int cx, int cy, int sx, int sy, int scx, int scy, int index) const {
+        if (Inside(sx, sy, scx, scy)) img.StretchPart(dc, x, y, cx, cy, sx, sy, scx, scy, index);
+    }
+};
+}  // namespace
+
 HRESULT CBkSkinImgFrame::SetAttribute(const std::string& name, const std::string& value, BOOL loading) {
     HRESULT hr = m_imgSkin.SetAttribute(name, value, loading);
     if (hr != E_FAIL) return hr;
@@ -103,7 +124,9 @@ void CBkSkinImgFrame::Draw(HDC dc, const RECT& rc, DWORD) {
     if (m_imgSkin.IsNull()) return;
     const SIZE bmp = m_imgSkin.BitmapSize();
     const int W = bmp.cx, H = bmp.cy, L = m_nLeft, T = m_nTop;
-    const int R = W - L - 1, B = H - T - 1;
+    // A bitmap smaller than its slices leaves a slice of no width: it takes no room in the layout,
+    // so nothing lands outside the rect.
+    const int R = std::max(W - L - 1, 0), B = std::max(H - T - 1, 0);
     const UINT part = m_uDrawPart;
     const bool top = part & kBkFrameTop, bottom = part & kBkFrameBottom;
     const bool left = part & kBkFrameLeft, right = part & kBkFrameRight;
@@ -114,7 +137,7 @@ void CBkSkinImgFrame::Draw(HDC dc, const RECT& rc, DWORD) {
     if (bottom) in.bottom -= B;
     if (right) in.right -= R;
     const int innerW = in.right - in.left, innerH = in.bottom - in.top;
-    const CBkImage& img = m_imgSkin;
+    const FramePainter img{m_imgSkin, W, H};
 
     // Corners, unscaled. The bottom corners are T high, as the slices of a 2T + 1 high bitmap.
     if (left && top) img.DrawPart(dc, rc.left, rc.top, L, T, 0, 0, -1);

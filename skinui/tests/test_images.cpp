@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bkimage.h"
+#include "bkres.h"
 #include "fixtures.h"
 #include "tablefiles.h"
 #include "uikit.h"
@@ -90,7 +91,19 @@ TEST(PngPool, LoadsOnceAndCachesFailures) {
     // No image for bytes that are none, nor for a missing resource; both stay that way.
     EXPECT_EQ(BkPngPool::GetPng(kPngBroken), nullptr);
     EXPECT_EQ(BkPngPool::GetPng(3999), nullptr);
+
+    // A miss is remembered, unlike the bitmap pool's: a file that turns up later is not read.
+    std::string good;
+    ASSERT_TRUE(BkResourceLoader::LoadResource(kPngStrip43, L"png", good));
+    SkinFolder folder;
+    ASSERT_TRUE(folder.Put(3999, L"png", good));
     EXPECT_EQ(BkPngPool::GetPng(3999), nullptr);
+    // An id not asked for before comes from the skin folder's file.
+    ASSERT_TRUE(folder.Put(3998, L"png", good));
+    Gdiplus::GpImage* fromFile = BkPngPool::GetPng(3998);
+    ASSERT_NE(fromFile, nullptr);
+    Gdiplus::DllExports::GdipGetImageWidth(fromFile, &w);
+    EXPECT_EQ(w, 172u);
 }
 
 // ---- CBkImage ----------------------------------------------------------------------------------

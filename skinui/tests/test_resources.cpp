@@ -22,6 +22,7 @@ TEST(HexParsers, HexToIntReadsDigitsUpToTheLimitAndRejectsTheRest) {
         {"fF", 1, 0xF},        {"1234", 2, 0x12},         {"12x", 2, 0x12},
         {"8030", -1, 0x8030},  {"25", -1, 0x25},          {"12345678", -1, 0x12345678},
         {"0104", -1, 0x104},   {" 1", -1, 0},             {"-1", -1, 0},
+        {"12g", -1, 0},        {"FF #", -1, 0},  // a bad character voids the digits before it
     };
     for (const Case& c : cases)
         EXPECT_EQ(BkHexToInt(c.text, c.max), c.expect) << (c.text ? c.text : "(null)") << " max " << c.max;

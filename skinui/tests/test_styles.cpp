@@ -115,21 +115,24 @@ TEST(FontPool, TheSameCodeGivesTheSameFontAndBadCodesTheBase) {
     DeleteObject(own);
 }
 
+// The pool as its first use made it, taken before any test can change its face.
+const LOGFONTW g_baseAtCreation = FontOf(BkFontPool::GetFont(0));
+
 TEST(FontPool, ChangingTheFaceRebuildsOnlyTheBaseFont) {
     // At creation the pool has "Tahoma" at -11.
-    LOGFONTW first = FontOf(BkFontPool::GetFont(0));
-    EXPECT_STREQ(first.lfFaceName, L"Tahoma");
-    EXPECT_EQ(first.lfHeight, -11);
-    HFONT boldBefore = BkFontPool::GetFont(0x0004);
+    EXPECT_STREQ(g_baseAtCreation.lfFaceName, L"Tahoma");
+    EXPECT_EQ(g_baseAtCreation.lfHeight, -11);
 
+    BkFontPool::SetDefaultFontFace(L"Tahoma");
+    HFONT boldBefore = BkFontPool::GetFont(0x0705);  // a code no other test asks for
     BkFontPool::SetDefaultFontFace(L"宋体");
     LOGFONTW base = FontOf(BkFontPool::GetFont(0));
     EXPECT_STREQ(base.lfFaceName, L"宋体");
     EXPECT_EQ(base.lfHeight, -12);
     // Fonts cached under other codes keep the face they were made with.
-    EXPECT_EQ(BkFontPool::GetFont(0x0004), boldBefore);
+    EXPECT_EQ(BkFontPool::GetFont(0x0705), boldBefore);
     EXPECT_STREQ(FontOf(boldBefore).lfFaceName, L"Tahoma");
-    EXPECT_STREQ(FontOf(BkFontPool::GetFont(0x0104)).lfFaceName, L"宋体");
+    EXPECT_STREQ(FontOf(BkFontPool::GetFont(0x0605)).lfFaceName, L"宋体");
 
     // The face field holds 31 characters.
     const std::wstring longFace(40, L'A');

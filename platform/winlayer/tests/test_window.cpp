@@ -228,7 +228,11 @@ TEST(Superclass, WindowOutlivingItsObjectFallsBackToTheClassProcedure) {
     wchar_t buf[32] = {};
     GetWindowTextW(e, buf, 32);
     EXPECT_STREQ(buf, L"still an edit");
+    // Typing is the edit procedure's own work (the default procedure ignores WM_CHAR).
+    SendMessageW(e, EM_SETSEL, 0, -1);
     SendMessageW(e, WM_CHAR, 'z', 1);
+    GetWindowTextW(e, buf, 32);
+    EXPECT_STREQ(buf, L"z");
     host.DestroyWindow();
 }
 
