@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include <tinyxml.h>
 
 #include "bkres.h"
@@ -341,9 +343,9 @@ void CBkWindow::OnPlacement(const WINDOWPOS* pos) {
     m_rcWindow.right = pos->x + size.cx;
     m_rcWindow.bottom = pos->y + size.cy;
 
-    if (m_uSizeMode & kBkSizeWidthFull) m_rcWindow.right = max(m_rcWindow.left, (LONG)(pos->x + pos->cx));
+    if (m_uSizeMode & kBkSizeWidthFull) m_rcWindow.right = std::max(m_rcWindow.left, (LONG)(pos->x + pos->cx));
     else if (m_uSizeMode & kBkSizeWidthFixed) m_rcWindow.right = m_rcWindow.left + m_lFixedWidth;
-    if (m_uSizeMode & kBkSizeHeightFull) m_rcWindow.bottom = max(m_rcWindow.top, (LONG)(pos->y + pos->cy));
+    if (m_uSizeMode & kBkSizeHeightFull) m_rcWindow.bottom = std::max(m_rcWindow.top, (LONG)(pos->y + pos->cy));
     else if (m_uSizeMode & kBkSizeHeightFixed) m_rcWindow.bottom = m_rcWindow.top + m_lFixedHeight;
 }
 

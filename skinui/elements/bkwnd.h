@@ -77,8 +77,8 @@ struct BkRealWndMovedNotify {
 
 #if defined(_WIN64)
 static_assert(sizeof(BkCommandNotify) == 40, "natural x64 layout");
-static_assert(sizeof(BkRedrawNotify) == 44, "natural x64 layout");
-static_assert(sizeof(BkRealWndMovedNotify) == 44, "natural x64 layout");
+static_assert(sizeof(BkRedrawNotify) == 48, "natural x64 layout");
+static_assert(sizeof(BkRealWndMovedNotify) == 48, "natural x64 layout");
 #else
 static_assert(sizeof(BkCommandNotify) == 20, "the 32-bit record is 20 bytes");
 static_assert(sizeof(BkRedrawNotify) == 32, "32-bit layout");

@@ -1,0 +1,229 @@
+#include "elemhost.h"
+
+#include "bkwndreg.h"
+
+namespace eh {
+
+namespace {
+const wchar_t kFrameClass[] = L"ElemHostFrame";
+const wchar_t kViewClass[] = L"ElemHostView";
+
+LRESULT CALLBACK FrameProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    Host* host = (Host*)::GetWindowLongPtrW(h, GWLP_USERDATA);
+    if (m == WM_NOTIFY && host) {
+        const NMHDR* hdr = (const NMHDR*)l;
+        if (hdr->code == kBkNotifyCommand) {
+            const BkCommandNotify* n = (const BkCommandNotify*)l;
+            host->commands.push_back({hdr->idFrom, hdr->hwndFrom, n->uItemID, n->szItemClass ? n->szItemClass : ""});
+        } else if (hdr->code == kBkNotifyRealWndMoved) {
+            const BkRealWndMovedNotify* n = (const BkRealWndMovedNotify*)l;
+            host->moved.push_back({w, hdr->hwndFrom, hdr->idFrom, n->uItemID, n->rcWnd});
+        }
+        return 0;
+    }
+    if (m == WM_SYSCOMMAND && (w & 0xFFF0) == 0xF010) return 0;  // no move loop in a test
+    return ::DefWindowProcW(h, m, w, l);
+}
+
+LRESULT CALLBACK ViewProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    Host* host = (Host*)::GetWindowLongPtrW(h, GWLP_USERDATA);
+    if (host) return host->OnView(m, w, l);
+    return ::DefWindowProcW(h, m, w, l);
+}
+
+void RegisterClasses() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSW wc = {};
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+    wc.lpszClassName = kFrameClass;
+    wc.lpfnWndProc = FrameProc;
+    ::RegisterClassW(&wc);
+    wc.lpszClassName = kViewClass;
+    wc.lpfnWndProc = ViewProc;
+    ::RegisterClassW(&wc);
+    done = true;
+}
+}  // namespace
+
+Host::Host(int cx, int cy, COLORREF background) : background_(background) {
+    RegisterClasses();
+    frame_ = ::CreateWindowExW(0, kFrameClass, L"elements", WS_POPUP | WS_VISIBLE, 80, 80, cx, cy, nullptr, nullptr,
+                               ::GetModuleHandleW(nullptr), nullptr);
+    if (!frame_) return;
+    ::SetWindowLongPtrW(frame_, GWLP_USERDATA, (LONG_PTR)this);
+    view_ = ::CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, cx, cy, frame_,
+                              (HMENU)(UINT_PTR)kBkViewCtrlId, ::GetModuleHandleW(nullptr), nullptr);
+    if (view_) ::SetWindowLongPtrW(view_, GWLP_USERDATA, (LONG_PTR)this);
+    ::UpdateWindow(frame_);
+}
+
+Host::~Host() {
+    if (view_) ::SetWindowLongPtrW(view_, GWLP_USERDATA, 0);
+    if (frame_) {
+        ::SetWindowLongPtrW(frame_, GWLP_USERDATA, 0);
+        ::DestroyWindow(frame_);
+    }
+}
+
+void Host::Add(CBkWindow* w, bool place) {
+    w->SetContainerWindow(view_);
+    elements_.push_back(w->GetHandle());
+    if (place) {
+        RECT rc;
+        ::GetClientRect(view_, &rc);
+        Place(w, 0, 0, rc.right, rc.bottom);
+    }
+}
+
+void Host::Place(CBkWindow* w, int x, int y, int cx, int cy) {
+    WINDOWPOS pos = {};
+    pos.x = x;
+    pos.y = y;
+    if (w->GetPosCount() == 2 || w->GetPosCount() == 4) {
+        // A container starts a positioned element at its resolved left and top.
+        pos.x += BkResolvePos(w->GetPos()[0], cx);
+        pos.y += BkResolvePos(w->GetPos()[1], cy);
+    }
+    pos.cx = cx;
+    pos.cy = cy;
+    w->SendToSelf(WM_WINDOWPOSCHANGED, 0, (LPARAM)&pos);
+}
+
+POINT Host::Centre(const CBkWindow* w) {
+    const RECT& r = w->GetRect();
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+CBkWindow* Host::Hit(POINT pt) {
+    // The last added lies on top.
+    for (auto it = elements_.rbegin(); it != elements_.rend(); ++it) {
+        CBkWindow* w = BkWindowRegistry::Find(*it);
+        if (!w || !w->IsVisibleDeep() || w->GetTransparent()) continue;
+        if (w->HitTest(pt)) return w;
+    }
+    return nullptr;
+}
+
+void Host::RedrawIfNeeded(CBkWindow* w) {
+    if (w->RedrawsOnStateChange()) w->RequestRedraw();
+}
+
+void Host::Send(CBkWindow* w, UINT msg, WPARAM wParam, LPARAM lParam) { w->SendToSelf(msg, wParam, lParam); }
+
+void Host::PaintAll(HDC dc) {
+    ::SetBkMode(dc, TRANSPARENT);  // as the view prepares its memory DC
+    for (HBKWND h : elements_) {
+        CBkWindow* w = BkWindowRegistry::Find(h);
+        if (w && w->IsVisibleDeep()) w->PaintInRegion(dc, nullptr);
+    }
+}
+
+LRESULT Host::OnView(UINT msg, WPARAM wParam, LPARAM lParam) {
+    const POINT pt = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+    switch (msg) {
+    case WM_NOTIFY: {
+        const NMHDR* hdr = (const NMHDR*)lParam;
+        if (hdr->code == kBkNotifyRedraw) {
+            const BkRedrawNotify* n = (const BkRedrawNotify*)lParam;
+            redraws.push_back({hdr->idFrom, hdr->code, hdr->hwndFrom, wParam, n->hbkWnd, n->rcWnd});
+            ::InvalidateRect(view_, &n->rcWnd, FALSE);
+            return 0;
+        }
+        return ::SendMessageW(frame_, WM_NOTIFY, wParam, lParam);  // as the view passes them on
+    }
+    case WM_MOUSEMOVE: {
+        CBkWindow* w = Hit(pt);
+        if (!w) return 0;
+        if (!w->IsDisabledDeep()) Send(w, WM_MOUSEMOVE, wParam, lParam);
+        if (w->GetHandle() != hover_) {
+            CBkWindow* old = BkWindowRegistry::Find(hover_);
+            if (old && !old->IsDisabledDeep()) {
+                old->ModifyState(0, kBkStateHover);
+                RedrawIfNeeded(old);
+                left.push_back(old->GetHandle());
+                Send(old, WM_MOUSELEAVE, 0, 0);
+            }
+            if (!w->IsDisabledDeep()) {
+                w->ModifyState(kBkStateHover, 0);
+                RedrawIfNeeded(w);
+            }
+            hover_ = w->GetHandle();
+        }
+        return 0;
+    }
+    case WM_MOUSELEAVE: {
+        if (CBkWindow* old = BkWindowRegistry::Find(hover_)) {
+            old->ModifyState(0, kBkStateHover);
+            RedrawIfNeeded(old);
+            left.push_back(old->GetHandle());
+            Send(old, WM_MOUSELEAVE, 0, 0);
+        }
+        hover_ = 0;
+        if (CBkWindow* p = BkWindowRegistry::Find(pressed_)) {
+            p->ModifyState(0, kBkStatePushed);
+            RedrawIfNeeded(p);
+        }
+        pressed_ = 0;
+        return 0;
+    }
+    case WM_LBUTTONDOWN: {
+        CBkWindow* w = Hit(pt);
+        if (!w || w->IsDisabledDeep()) return 0;
+        hover_ = pressed_ = w->GetHandle();
+        w->ModifyState(kBkStatePushed, 0);
+        RedrawIfNeeded(w);
+        Send(w, WM_LBUTTONDOWN, wParam, lParam);
+        return 0;
+    }
+    case WM_LBUTTONUP: {
+        if (!pressed_) return 0;
+        bool click = false;
+        CBkWindow* p = BkWindowRegistry::Find(pressed_);
+        UINT id = 0;
+        const char* tag = "";
+        if (p) {
+            p->ModifyState(0, kBkStatePushed);
+            RedrawIfNeeded(p);
+            if (pressed_ == hover_) {
+                Send(p, WM_LBUTTONUP, wParam, lParam);
+                if (p->GetLink().IsEmpty() && p->GetCmdID()) {
+                    click = true;
+                    id = (UINT)p->GetCmdID();
+                    tag = p->TagName();
+                }
+            }
+        }
+        pressed_ = 0;
+        if (click) {
+            BkCommandNotify n = {};
+            n.hdr.hwndFrom = view_;
+            n.hdr.idFrom = kBkViewCtrlId;
+            n.hdr.code = kBkNotifyCommand;
+            n.uItemID = id;
+            n.szItemClass = tag;
+            ::SendMessageW(frame_, WM_NOTIFY, kBkViewCtrlId, (LPARAM)&n);
+        }
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PRINTCLIENT:
+    case WM_PAINT: {
+        PAINTSTRUCT ps = {};
+        HDC dc = msg == WM_PAINT ? ::BeginPaint(view_, &ps) : (HDC)wParam;
+        RECT rc;
+        ::GetClientRect(view_, &rc);
+        const COLORREF old = ::SetBkColor(dc, background_);
+        ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+        ::SetBkColor(dc, old);
+        PaintAll(dc);
+        if (msg == WM_PAINT) ::EndPaint(view_, &ps);
+        return 0;
+    }
+    }
+    return ::DefWindowProcW(view_, msg, wParam, lParam);
+}
+
+}  // namespace eh
