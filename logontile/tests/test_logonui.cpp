@@ -176,6 +176,8 @@ const char kShutdown[] = "CALL ReportResult status=0xC000006D substatus=0x000000
                          "text=\"连续3次口令输入错误，系统将自动关机.\" icon=1";
 const char kAutoLogon[] = "CALL SetSelected hr=0x00000000 autologon=1";
 const char kChanged[] = "EVENT CredentialsChanged context=0x5EED thread=other";
+// The tile's key thread saw the key gone in the polls that confirm it (waited on, not timed).
+const char kSeenAbsent[] = "WAIT key absent n=2 seen=1";
 
 // A serialization as the host logs it: for bob, with the computer name as domain.
 struct Sent {
@@ -200,18 +202,18 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {"UnlockAfterTheKeyWasPulled", 1, 1, false, L"pw",
-     L"--account bob=pw alert-event lock-record 4 provider unlock threads select threads idle 1500 key-in LTKEY1 "
-     L"wait-change 5000",
+     L"--account bob=pw alert-event lock-record 4 provider unlock threads select threads wait-key absent 2 5000 "
+     L"key-in LTKEY1 wait-change 5000",
      {std::string("CALL GetStringValue field=4 hr=0x00000000 text=\"") + kKeyRemoved + "\"",
-      "CALL SetSelected hr=0x00000000 autologon=0", "KEY in", kChanged, kAutoLogon,
+      "CALL SetSelected hr=0x00000000 autologon=0", kSeenAbsent, "KEY in", kChanged, kAutoLogon,
       "SERIAL package=0x4E47 clsid={00ABCDEF-F666-4966-80C7-88BE82DFB12A}", "LSA status=0x00000000", kReportOk,
       "ALERT set", "VIOLATIONS 0"},
      {{7, "pw"}}, 1, 1, 0, L"pw"},
     {"UnlockWithTheKeyLeftInNeedsItPulledAndInserted", 1, 1, false, L"pw",
-     L"--account bob=pw alert-event key-in LTKEY1 lock-record 4 provider unlock select idle 2500 key-out LTKEY1 "
-     L"idle 1500 key-in LTKEY1 wait-change 5000",
-     {"KEY in", "CALL SetSelected hr=0x00000000 autologon=0", "KEY out", "KEY in", kChanged, kAutoLogon,
-      "LSA status=0x00000000", "ALERT set", "VIOLATIONS 0"},
+     L"--account bob=pw alert-event key-in LTKEY1 lock-record 4 provider unlock select wait-key present 2 5000 "
+     L"key-out LTKEY1 wait-key absent 2 5000 key-in LTKEY1 wait-change 5000",
+     {"KEY in", "CALL SetSelected hr=0x00000000 autologon=0", "WAIT key present n=2 seen=1", "KEY out", kSeenAbsent,
+      "KEY in", kChanged, kAutoLogon, "LSA status=0x00000000", "ALERT set", "VIOLATIONS 0"},
      {{7, "pw"}}, 1, -1, 0, L"pw"},
     {"UnlockAfterAnIntervalLockWithoutTheKey", 0, 1, false, L"pw",
      L"--account bob=pw alert-event lock-record 2 provider unlock threads select idle 300 threads switches "
@@ -226,34 +228,36 @@ const Scenario kScenarios[] = {
       "LSA status=0x00000000", kReportOk, "VIOLATIONS 0"},
      {{2, "pw"}}, 0, 0, 0, L"pw"},
     {"BootLogonWithTheKeyF8TogglesPasswordMode", 1, 1, false, L"pw",
-     L"--account bob=pw provider logon threads select idle 500 threads f8 wait-change 3000 switches "
-     L"f8 wait-change 3000 switches idle 1500 key-in LTKEY1 wait-change 5000",
+     L"--account bob=pw provider logon threads select threads f8-heard 3000 switches "
+     L"f8 wait-change 3000 switches wait-key absent 1 5000 key-in LTKEY1 wait-change 5000",
      {"INPUT F8 sent=1", kChanged, kEnterPassword, "SWITCHES QJ_LockThread=0 QJ_HotKey=1", "INPUT F8 sent=1",
-      kChanged, "EVENT SetFieldState field=2 state=CPFS_HIDDEN", "SWITCHES QJ_LockThread=1 QJ_HotKey=0", "KEY in",
+      kChanged, "EVENT SetFieldState field=2 state=CPFS_HIDDEN", "SWITCHES QJ_LockThread=1 QJ_HotKey=0",
+      "WAIT key absent n=1 seen=1", "KEY in",
       kChanged, kAutoLogon, "LSA status=0x00000000", kReportOk, "VIOLATIONS 0"},
      {{2, "pw"}}, 3, 2, 0, L"pw"},
     {"BootLogonWithTheToken", 1, 1, true, L"pw",
      L"--account bob=pw provider logon select wait-change 5000",
      {kChanged, kAutoLogon, "LSA status=0x00000000", kReportOk, "VIOLATIONS 0"}, {{2, "pw"}}, 1, -1, 0, L"pw"},
     {"ThreeWrongPasswordsInF8ModeShutDown", 1, 1, false, L"pw",
-     L"--account bob=pw provider logon select idle 500 f8 wait-change 3000 type 2 bad1 submit type 2 bad2 submit "
+     L"--account bob=pw provider logon select f8-heard 3000 type 2 bad1 submit type 2 bad2 submit "
      L"type 2 bad3 submit",
      {kEnterPassword, kTwoLeft, kOneLeft, kShutdown, "VIOLATIONS 0"}, {{2, "bad1"}, {2, "bad2"}, {2, "bad3"}}, 1, -1,
      1, L"pw"},
     {"RightPasswordInF8ModeResetsTheCount", 1, 1, false, L"pw",
-     L"--account bob=pw alert-event provider logon select idle 500 f8 wait-change 3000 type 2 bad1 submit "
+     L"--account bob=pw alert-event provider logon select f8-heard 3000 type 2 bad1 submit "
      L"type 2 pw submit type 2 bad2 submit",
      {kTwoLeft, kReportOk, "ALERT set", kTwoLeft, "VIOLATIONS 0"}, {{2, "bad1"}, {2, "pw"}, {2, "bad2"}}, 1, -1, 0,
      L"pw"},
     {"FailedKeyLogonThenTheTypedPasswordIsStored", 1, 1, false, L"old",
-     L"--account bob=new alert-event provider unlock select idle 1500 key-in LTKEY1 wait-change 5000 "
+     L"--account bob=new alert-event provider unlock select wait-key absent 2 5000 key-in LTKEY1 wait-change 5000 "
      L"type 2 new submit",
-     {kAutoLogon, "LSA status=0xC000006D", kEnterPassword, kWrongKey, "LSA status=0x00000000", kReportOk, "ALERT set",
-      "VIOLATIONS 0"},
+     {kSeenAbsent, kAutoLogon, "LSA status=0xC000006D", kEnterPassword, kWrongKey, "LSA status=0x00000000", kReportOk,
+      "ALERT set", "VIOLATIONS 0"},
      {{7, "old"}, {7, "new"}}, 1, -1, 0, L"new"},
     {"DisabledAccountGivesTheWarning", 1, 1, false, L"pw",
-     L"--account bob=pw:C000006E:C0000072 provider unlock select idle 1500 key-in LTKEY1 wait-change 5000",
-     {kAutoLogon, "LSA status=0xC000006E substatus=0xC0000072", kEnterPassword,
+     L"--account bob=pw:C000006E:C0000072 provider unlock select wait-key absent 2 5000 key-in LTKEY1 "
+     L"wait-change 5000",
+     {kSeenAbsent, kAutoLogon, "LSA status=0xC000006E substatus=0xC0000072", kEnterPassword,
       "CALL ReportResult status=0xC000006E substatus=0xC0000072 hr=0x00000000 text=\"该帐户被禁用.\" icon=2",
       "VIOLATIONS 0"},
      {{7, "pw"}}, 1, -1, 0, L"pw"},

@@ -9,3 +9,8 @@
 // ExitWindowsEx is recorded here (REG_DWORD "Flags", "Reason", "Calls") and never run: a real
 // shut-down would end the whole Wine prefix.
 #define LOGONTILE_TEST_SHUTDOWN_KEY L"Software\\Tolven\\LogontileTest\\ExitWindowsEx"
+
+// The tile's key checks so far, by their result: a host waits on them instead of on a guessed time
+// (the poll period is the real one, 1 s). Exported by name as LOGONTILE_TEST_KEY_CHECKS.
+#define LOGONTILE_TEST_KEY_CHECKS "LogontileTestKeyChecks"
+typedef void(__cdecl* PFN_LogontileTestKeyChecks)(LONG* absent, LONG* present);

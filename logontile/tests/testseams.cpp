@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "credentialverifykey.h"
 #include "seams.h"
 #include "testbuild.h"
 
@@ -36,11 +37,28 @@ BOOL WINAPI TestExitWindowsEx(UINT flags, DWORD reason) {
     return TRUE;
 }
 
+volatile LONG g_absentChecks = 0;
+volatile LONG g_presentChecks = 0;
+BOOL(CORELIB_CALL* g_realVerify)(const uinfo*) = nullptr;
+
+BOOL CORELIB_CALL CountingVerifyUserInfo(const uinfo* record) {
+    BOOL present = g_realVerify(record);
+    InterlockedIncrement(present ? &g_presentChecks : &g_absentChecks);
+    return present;
+}
+
 // Runs while the DLL loads, before any export can be called (the table itself is constant data).
 const bool g_installed = [] {
     logontile::g_seams.LsaLookupAuthenticationPackage = TestLookupAuthenticationPackage;
     logontile::g_seams.ExitWindowsEx = TestExitWindowsEx;
+    g_realVerify = logontile::g_tileSeams.VerifyUserInfo;
+    logontile::g_tileSeams.VerifyUserInfo = CountingVerifyUserInfo;
     return true;
 }();
 
 }  // namespace
+
+extern "C" void __cdecl LogontileTestKeyChecks(LONG* absent, LONG* present) {
+    if (absent) *absent = InterlockedCompareExchange(&g_absentChecks, 0, 0);
+    if (present) *present = InterlockedCompareExchange(&g_presentChecks, 0, 0);
+}

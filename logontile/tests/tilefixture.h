@@ -181,7 +181,7 @@ protected:
         ASSERT_EQ(logonui::WriteLockRecord(LOCKTYPE_NONE), 0u);
         // GoogleTest starts a watcher thread the first time a thread keeps a trace: before the count.
         { SCOPED_TRACE("count threads"); }
-        baseThreads_ = logonui::CountThreads();
+        baseThreads_ = logonui::CountThreads(GetModuleHandleW(nullptr));
     }
 
     void TearDown() override {
@@ -283,7 +283,7 @@ protected:
     }
 
     // The tile's threads beyond those the test started with.
-    int ExtraThreads() const { return logonui::CountThreads() - baseThreads_; }
+    int ExtraThreads() const { return logonui::CountThreads(GetModuleHandleW(nullptr)) - baseThreads_; }
     ::testing::AssertionResult WaitExtraThreads(int n, DWORD ms = 3000) const {
         if (WaitUntil([&] { return ExtraThreads() == n; }, ms)) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << ExtraThreads() << " extra threads, not " << n;

@@ -34,8 +34,8 @@ struct Shared {
     std::vector<DWORD> accepted;
     std::vector<std::wstring> logs;
     int porterStarts = 0;
-    DWORD porterMs = 0;                 // how long a Porter run takes
-    std::vector<DWORD> porterTimes;     // GetTickCount at each Porter start
+    bool porterOutlastsTick = false;  // each Porter run lasts until a tick of the timer is due
+    std::vector<DWORD> porterTimes;   // GetTickCount at each Porter start
     int arms = 0;
     int timerStops = 0;
     int ticksInWait = -1;  // timer messages that reached the window in its wait (-1: not looked at)
@@ -68,19 +68,31 @@ DWORD FakeWrite(const void* data, DWORD) {
 }
 DWORD FakeMapping() { return 0; }
 BOOL FakeNotices(HWND) { return TRUE; }
+// A Porter slower than the interval: it returns once a tick of the running timer is due, so that one
+// is pending when the timer stops. Windows may hold such a tick as a WM_TIMER already in the queue,
+// which KillTimer leaves there; Wine instead drops an expired timer with it. The tick is therefore
+// taken off and posted back as Windows would hold it, callback included.
+void WaitForADueTick() {
+    HWND w = sentry::MonitorWindow();
+    MSG m;
+    const DWORD start = GetTickCount();
+    while (!PeekMessageW(&m, w, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+        if (GetTickCount() - start > 5000) return;  // the timer is not running: nothing to hold
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_TIMER);
+    }
+    PostMessageW(m.hwnd, m.message, m.wParam, m.lParam);
+}
 BOOL FakePorter(const wchar_t*) {
-    DWORD runMs = 0;
+    bool slow = false;
     BOOL ok = FALSE;
     {
         Hold h;
         ++g->porterStarts;
         g->porterTimes.push_back(GetTickCount());
-        runMs = g->porterMs;
+        slow = g->porterOutlastsTick;
         ok = g->porterOk;
     }
-    // A slow Porter keeps the service thread in the tick's handler while the timer runs on, so that the
-    // next tick is already due when the timer is stopped. Made up time, not a synchronisation.
-    if (runMs) Sleep(runMs);
+    if (slow) WaitForADueTick();
     SetLastError(ok ? 0 : ERROR_NO_TOKEN);
     return ok;
 }
@@ -97,15 +109,19 @@ void CountingStop() {
     Hold h;
     ++g->timerStops;
 }
-// The real wait, after looking on the service thread for timer messages that come once the timer
-// stopped: none may be due already, and none may come within two intervals.
+// The real wait, after looking on the service thread for a timer message that comes once the timer
+// stopped: none may be due already, and none may come within two intervals. A tick seen is left where
+// it is, so that the unlock shows what it would do.
 WaitResult WatchedWait() {
     const DWORD start = GetTickCount();
     int ticks = 0;
     MSG m;
     HWND w = sentry::MonitorWindow();
     for (;;) {
-        while (PeekMessageW(&m, w, WM_TIMER, WM_TIMER, PM_REMOVE)) ++ticks;
+        if (PeekMessageW(&m, w, WM_TIMER, WM_TIMER, PM_NOREMOVE)) {
+            ticks = 1;
+            break;
+        }
         const DWORD spent = GetTickCount() - start;
         if (spent >= 2 * sentry::g_seams.intervalMs) break;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 2 * sentry::g_seams.intervalMs - spent, QS_TIMER);
@@ -228,7 +244,8 @@ TEST_F(SentryRuntime, RemovalLocksWaitsForTheAlertAndIgnoresNoticesMeanwhile) {
     Start();
     // The notice that locks is itself not answered: its handler waits for the unlock.
     EXPECT_FALSE(SendRemoval(500));
-    EXPECT_EQ(PorterStarts(), 1);
+    // A send that gave up says nothing of how far the handler got: its Porter run is awaited.
+    EXPECT_TRUE(WaitFor([this] { return PorterStarts() == 1; }));
     EXPECT_FALSE(Answers(500)) << "the service thread should be in its wait";
 
     // Notices that arrive during the wait are not acted on, neither now nor after the unlock.
@@ -254,7 +271,8 @@ TEST_F(SentryRuntime, RemovalLocksWaitsForTheAlertAndIgnoresNoticesMeanwhile) {
         shared.keyPresent = false;
     }
     EXPECT_FALSE(SendRemoval(500));
-    EXPECT_EQ(PorterStarts(), 2);
+    // A send that gave up says nothing of how far the handler got: its Porter run is awaited.
+    EXPECT_TRUE(WaitFor([this] { return PorterStarts() == 2; }));
     {
         Hold h;
         EXPECT_EQ(shared.lockTypes, (std::vector<LONG>{LOCKTYPE_KEY_REMOVED, LOCKTYPE_KEY_REMOVED}));
@@ -316,34 +334,33 @@ TEST_F(SentryRuntime, SessionUnlockByAnotherRouteEndsTheWait) {
     EXPECT_TRUE(WaitFor([this] { return Arms() == 3; }));
 }
 
-// Porter takes three intervals, so a tick is due when the timer is stopped. That tick must not lock
-// again right after the unlock: no tick reaches the window in its wait, and the next lock comes a full
-// interval after the unlock. Checked red by deleting KillTimer from StopIntervalTimer.
+// Porter outlasts the interval, so a tick is due, even queued, when the timer is stopped. That tick
+// must not lock again right after the unlock: no tick reaches the window in its wait, and the next
+// lock comes a full interval after the unlock. Checked red by deleting KillTimer from
+// StopIntervalTimer (ticks in the wait) and by deleting its flush of queued ticks (a lock at once).
 TEST_F(SentryRuntime, IntervalTimerLocksAndIsRearmedByTheUnlock) {
     const DWORD kInterval = 150;
     shared.switches[L"QJ_RemoveLock"] = 0;
     shared.switches[L"QJ_IntervalMonitor"] = 1;
-    shared.porterMs = 3 * kInterval;
+    shared.porterOutlastsTick = true;
     sentry::g_seams.WaitForUnlock = WatchedWait;
     Start(kInterval);
     ASSERT_TRUE(WaitFor([this] { return PorterStarts() == 1; })) << "the interval timer did not lock";
     ASSERT_TRUE(WaitFor([this] {
         Hold h;
-        return shared.timerStops == 1;
-    })) << "the timer was not stopped for the wait";
-    ASSERT_TRUE(WaitFor([this] {
-        Hold h;
         return shared.ticksInWait >= 0;
-    }));
+    })) << "the lock did not reach its wait";
     {
         Hold h;
+        EXPECT_EQ(shared.timerStops, 1) << "the timer was not stopped for the wait";
         EXPECT_EQ(shared.ticksInWait, 0) << "the stopped timer still ticked during the wait";
     }
-    EXPECT_FALSE(Answers(500));
+    EXPECT_FALSE(Answers(300)) << "not in the wait for the unlock";
     EXPECT_EQ(PorterStarts(), 1) << "the timer must be stopped during the wait";
     {
         Hold h;
         EXPECT_EQ(shared.lockTypes, std::vector<LONG>{LOCKTYPE_INTERVAL});
+        shared.porterOutlastsTick = false;
     }
     const DWORD unlocked = GetTickCount();
     SetAlert();
@@ -351,8 +368,10 @@ TEST_F(SentryRuntime, IntervalTimerLocksAndIsRearmedByTheUnlock) {
     {
         Hold h;
         ASSERT_EQ(shared.porterTimes.size(), 2u);
-        EXPECT_GE(shared.porterTimes[1] - unlocked, kInterval - 20)
+        // The timer's own resolution may bring the tick a little early, never a whole interval.
+        EXPECT_GE(shared.porterTimes[1] - unlocked, kInterval / 2)
             << "a tick left from before the wait locked again right after the unlock";
+        EXPECT_EQ(shared.lockTypes, (std::vector<LONG>{LOCKTYPE_INTERVAL, LOCKTYPE_INTERVAL}));
     }
     EXPECT_TRUE(WaitFor([this] {
         Hold h;
@@ -379,6 +398,79 @@ TEST_F(SentryRuntime, PorterFailureKeepsWatchingWithTheTimerArmed) {
     ASSERT_EQ(static_cast<int>(shared.logs.size()), shared.porterStarts) << "one line for each failed lock";
     EXPECT_EQ(ts::Narrow(shared.logs[0]), ts::Narrow(removal));
     for (size_t i = 1; i < shared.logs.size(); ++i) EXPECT_EQ(ts::Narrow(shared.logs[i]), ts::Narrow(tick)) << i;
+}
+
+// The service never runs deaf or blind in silence: without its device notices, its lock record mapping
+// or its alert event it still runs, says so in the log, and locks as far as it can. Checked red by
+// dropping the log line of each failure.
+DWORD g_failedCall = 0;
+BOOL NoNotices(HWND) {
+    SetLastError(g_failedCall);
+    return FALSE;
+}
+DWORD NoMapping() { return g_failedCall; }
+
+TEST_F(SentryRuntime, StartsWithoutNoticesMappingOrEventAndSaysSo) {
+    enum class Missing { Notices, Mapping, Event };
+    const struct {
+        const char* name;
+        Missing missing;
+        const wchar_t* logged;  // the line of the failed start
+        bool recordWritten;
+        bool waitsForTheUnlock;
+    } kCases[] = {
+        {"no device notices", Missing::Notices, L"RegisterDeviceNotification_GUID 失败，错误 5", true, true},
+        {"no lock record mapping", Missing::Mapping, L"CreateSharedMemory 失败，错误 5", false, true},
+        // A mutex of the event's name is all it takes.
+        {"no alert event", Missing::Event, L"无法创建事件 Global\\AlertServiceEvent，错误 6", true, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_failedCall = ERROR_ACCESS_DENIED;
+        HANDLE squat = nullptr;
+        if (c.missing == Missing::Notices) sentry::g_seams.RegisterDeviceNotices = NoNotices;
+        if (c.missing == Missing::Mapping) sentry::g_seams.CreateLockMapping = NoMapping;
+        if (c.missing == Missing::Event) {
+            squat = CreateMutexW(nullptr, FALSE, CORELIB_ALERT_EVENT);
+            ASSERT_NE(squat, nullptr) << GetLastError();
+        }
+        Start();
+        if (!HasFatalFailure()) {
+            {
+                Hold h;
+                EXPECT_EQ(shared.states.back(), static_cast<DWORD>(SERVICE_RUNNING));
+                EXPECT_NE(std::find(shared.logs.begin(), shared.logs.end(), c.logged), shared.logs.end())
+                    << "the failed start was not logged";
+            }
+            // A removal still locks.
+            EXPECT_EQ(SendRemoval(500), !c.waitsForTheUnlock);
+            EXPECT_TRUE(WaitFor([this] { return PorterStarts() == 1; }));
+            if (c.waitsForTheUnlock) {
+                EXPECT_FALSE(Answers(300)) << "not waiting for the unlock";
+                SetAlert();
+            }
+            EXPECT_TRUE(Answers());
+            EXPECT_TRUE(WaitFor([this] { return Arms() == 2; })) << "the timer was not armed again";
+            Hold h;
+            EXPECT_EQ(shared.lockTypes.size(), c.recordWritten ? 1u : 0u);
+            auto logged = [&](const wchar_t* line) {
+                return std::find(shared.logs.begin(), shared.logs.end(), line) != shared.logs.end();
+            };
+            if (!c.recordWritten) EXPECT_TRUE(logged(L"锁定记录写入失败，错误 1307"));
+            if (!c.waitsForTheUnlock) EXPECT_TRUE(logged(L"等待解锁事件失败，间隔锁定继续。"));
+        }
+        TearDown();
+        thread = nullptr;
+        shared.logs.clear();
+        shared.states.clear();
+        shared.accepted.clear();
+        shared.lockTypes.clear();
+        shared.porterStarts = 0;
+        shared.porterTimes.clear();
+        shared.arms = shared.timerStops = 0;
+        if (squat) CloseHandle(squat);
+    }
 }
 
 // The event's DACL names SYSTEM and Administrators only (no NULL DACL); it is auto-reset.

@@ -10,6 +10,7 @@
 #include <tlhelp32.h>
 
 #include "corelib.h"
+#include "threads.h"
 #include "usbdisk.h"
 
 namespace logonui {
@@ -944,6 +945,34 @@ void Host::Idle(DWORD ms) {
     }
 }
 
+bool Host::WaitKeyChecks(bool present, DWORD n, DWORD timeoutMs) {
+    typedef void(__cdecl * KeyChecksFn)(LONG*, LONG*);
+    auto checks = module_ ? reinterpret_cast<KeyChecksFn>(GetProcAddress(module_, "LogontileTestKeyChecks")) : nullptr;
+    bool seen = false;
+    if (checks) {
+        auto count = [&] {
+            LONG absent = 0, found = 0;
+            checks(&absent, &found);
+            return present ? found : absent;
+        };
+        const LONG target = count() + static_cast<LONG>(n);
+        DWORD start = GetTickCount();
+        for (;;) {
+            Pump();
+            if (count() >= target) {
+                seen = true;
+                break;
+            }
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= timeoutMs) break;
+            // The checks run on the tile's thread: look again every few milliseconds.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    Log("WAIT key %s n=%lu seen=%d", present ? "present" : "absent", static_cast<unsigned long>(n), seen);
+    return seen;
+}
+
 bool Host::WatchAlertEvent() {
     if (!alertEvent_) {
         // As the service makes it: auto-reset, not set, open to everyone.
@@ -1017,17 +1046,7 @@ bool SetSimulatedDisk(const std::wstring& serial, bool plugged) {
     return plugged ? disk->Plug() : disk->Pull();
 }
 
-int CountThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    int n = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
-    CloseHandle(snapshot);
-    return n;
-}
+int CountThreads(HMODULE module) { return static_cast<int>(ts::ThreadsStartedIn(module).size()); }
 
 long ReadSwitch(const wchar_t* name) {
     HKEY key;

@@ -131,6 +131,9 @@ public:
     bool WaitForChange(DWORD timeoutMs);
     // Pumps for a while.
     void Idle(DWORD ms);
+    // Pumps until the tile has checked the key n more times with that result, as the test build of
+    // the module counts them (its export "LogontileTestKeyChecks"); false on timeout or without it.
+    bool WaitKeyChecks(bool present, DWORD n, DWORD timeoutMs);
     // Creates "Global\AlertServiceEvent" as the service would; every ReportResult then logs
     // whether the tile set it.
     bool WatchAlertEvent();
@@ -138,6 +141,7 @@ public:
     HRESULT Close();
 
     const std::vector<Field>& fields() const { return fields_; }
+    HMODULE module() const { return module_; }
     const Field* FindField(DWORD id) const;
     ICredentialProviderCredential* credential() const { return credential_; }
     int violations() const { return violations_; }
@@ -199,8 +203,10 @@ bool PressF8();
 bool SetSimulatedDisk(const std::wstring& serial, bool plugged);
 // Writes a lock record of this type into the shared mapping, as the service does.
 DWORD WriteLockRecord(LONG lockType);
-// Threads of this process now: the tile's threads show as the difference between two counts.
-int CountThreads();
+// Threads that started in the module (the tile's DLL, or the program that links the tile): the
+// tile's threads show as the difference between two counts. Threads Wine starts and ends on its own
+// are not counted.
+int CountThreads(HMODULE module);
 // A settings switch as stored, read without creating it (GetMonitorKeyStyle would); -1 when missing.
 long ReadSwitch(const wchar_t* name);
 

@@ -27,10 +27,11 @@ const char kUsage[] =
     "verbs:\n"
     "  filter SCENARIO LIST       LIST: comma-separated own | password | {GUID}\n"
     "  provider SCENARIO          SCENARIO: logon | unlock | change-password | credui | NUMBER\n"
-    "  enumerate | fields | select | deselect | submit | close | alert-event | f8\n"
+    "  enumerate | fields | select | deselect | submit | close | alert-event | f8 | f8-heard MS\n"
     "  type FIELD TEXT | link FIELD | wait-change MS | idle MS\n"
     "  key-in SERIAL | key-out SERIAL | lock-record TYPE\n"
-    "  threads                    log this process's thread count\n"
+    "  wait-key absent|present N MS  wait for N more key checks of the tile with that result\n"
+    "  threads                    log the count of threads started in the module\n"
     "  switches                   log QJ_LockThread and QJ_HotKey as stored (-1 missing)\n";
 
 // The Windows password provider, a foreign CLSID for filter lists.
@@ -233,6 +234,20 @@ int wmain(int argc, wchar_t** argv) {
                     host.ClickLink(n);
                 } else if (verb == L"f8") {
                     host.Log("INPUT F8 sent=%d", PressF8());
+                } else if (verb == L"f8-heard") {
+                    // A tile's F8 thread registers the hot key as it starts, and a press before that
+                    // goes nowhere: pressed until one is heard, each press waiting for its change.
+                    if (!operand(&a) || !ParseNumber(a, &n)) {
+                        exitCode = usage("f8-heard MS");
+                        break;
+                    }
+                    const DWORD start = GetTickCount();
+                    bool heard = false;
+                    while (!heard && GetTickCount() - start < n) {
+                        host.Log("INPUT F8 sent=%d", PressF8());
+                        heard = host.WaitForChange(500);
+                    }
+                    host.Log("WAIT changed=%d", heard);
                 } else if (verb == L"key-in" || verb == L"key-out") {
                     if (!operand(&a)) {
                         exitCode = usage("key-in/key-out SERIAL");
@@ -259,8 +274,17 @@ int wmain(int argc, wchar_t** argv) {
                         break;
                     }
                     host.Idle(n);
+                } else if (verb == L"wait-key") {
+                    unsigned long ms = 0;
+                    std::wstring c;
+                    if (!operand(&a) || (a != L"absent" && a != L"present") || !operand(&b) || !ParseNumber(b, &n) ||
+                        !operand(&c) || !ParseNumber(c, &ms)) {
+                        exitCode = usage("wait-key absent|present N MS");
+                        break;
+                    }
+                    host.WaitKeyChecks(a == L"present", n, ms);
                 } else if (verb == L"threads") {
-                    host.Log("THREADS %d", CountThreads());
+                    host.Log("THREADS %d", CountThreads(host.module()));
                 } else if (verb == L"switches") {
                     host.Log("SWITCHES QJ_LockThread=%ld QJ_HotKey=%ld", ReadSwitch(L"QJ_LockThread"),
                              ReadSwitch(L"QJ_HotKey"));

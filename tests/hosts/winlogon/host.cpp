@@ -30,6 +30,14 @@ BOOL WINAPI RecordLock() {
     return TRUE;
 }
 
+// Every tick of the key watch starts by reading the record: counted, the reads show the watch's pace.
+std::atomic<int> g_reads{0};
+BOOL(WINAPI* g_realRead)(uinfo*) = nullptr;
+BOOL WINAPI CountRead(uinfo* record) {
+    ++g_reads;
+    return g_realRead(record);
+}
+
 // Runs on the dialog's thread: what would the user see during the pause?
 void WINAPI RecordPause(DWORD ms) {
     PauseRecord r = {ms, L"", false};
@@ -141,6 +149,10 @@ Winlogon::Winlogon() {
         seams = seamTable();
         seams->LockWorkStation = RecordLock;
         seams->Pause = RecordPause;
+        if (seams->ReadUserRecord != CountRead) {
+            g_realRead = seams->ReadUserRecord;
+            seams->ReadUserRecord = CountRead;
+        }
     }
     return ::testing::AssertionSuccess();
 }
@@ -178,6 +190,7 @@ BOOL Winlogon::ActivateUserShell() {
 }
 
 int Winlogon::Locks() { return g_locks.load(); }
+int Winlogon::RecordReads() { return g_reads.load(); }
 
 std::vector<PauseRecord> Winlogon::Pauses() {
     std::lock_guard<std::mutex> g(g_pauseLock);

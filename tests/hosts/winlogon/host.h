@@ -103,6 +103,8 @@ public:
     // Recorded through the seams.
     int Locks();
     std::vector<PauseRecord> Pauses();
+    // Reads of the user record: the key watch makes one at each of its ticks.
+    int RecordReads();
 
     // Calls the stand-in recorded for one entry point.
     std::vector<StandinCall> CallsOf(int entry) const;
