@@ -102,10 +102,41 @@ EngineSettings EngineSettings::Production() {
     return s;
 }
 
-CUpdateEngine::CUpdateEngine(const EngineSettings& settings) : settings_(settings), lineCount_(0), target_(nullptr) {
+CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
+    : settings_(settings), lineCount_(0), target_(nullptr), runState_(kRunning),
+      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     url_[0] = descriptionPath_[0] = signaturePath_[0] = downloadFolder_[0] = 0;
     localVersion_[0] = remoteVersion_[0] = updateText_[0] = 0;
     settingsPath_[0] = programFolder_[0] = systemFolder_[0] = 0;
+}
+
+CUpdateEngine::~CUpdateEngine() {
+    if (cancelEvent_) CloseHandle(cancelEvent_);
+}
+
+BOOL CUpdateEngine::RequestCancel() {
+    LONG before = InterlockedCompareExchange(&runState_, kCancelRequested, kRunning);
+    if (before == kInstallingState) return FALSE;
+    if (cancelEvent_) SetEvent(cancelEvent_);
+    return TRUE;
+}
+
+void CUpdateEngine::ClearCancel() {
+    InterlockedExchange(&runState_, kRunning);
+    if (cancelEvent_) ResetEvent(cancelEvent_);
+}
+
+BOOL CUpdateEngine::CancelRequested() const {
+    // An aligned LONG is read whole; every change goes through the interlocked calls.
+    return runState_ == kCancelRequested ? TRUE : FALSE;
+}
+
+BOOL CUpdateEngine::Installing() const {
+    return runState_ == kInstallingState ? TRUE : FALSE;
+}
+
+bool CUpdateEngine::BeginInstall() {
+    return InterlockedCompareExchange(&runState_, kInstallingState, kRunning) == kRunning;
 }
 
 BOOL CUpdateEngine::InitPaths() {
@@ -150,7 +181,7 @@ BOOL CUpdateEngine::InitPaths() {
 }
 
 void CUpdateEngine::PostStatus(const wchar_t* text) {
-    if (!target_) return;
+    if (!target_ || Cancelled()) return;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
     if (!copy) return;
@@ -159,11 +190,11 @@ void CUpdateEngine::PostStatus(const wchar_t* text) {
 }
 
 void CUpdateEngine::PostProgress(const wchar_t* attribute, LPARAM value) {
-    if (target_) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
+    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
 }
 
 void CUpdateEngine::PostFinished(BOOL success) {
-    if (target_) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
+    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
 }
 
 void CUpdateEngine::LoadDescription(Description* description) const {
@@ -351,6 +382,10 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
     bool ok = true;
     for (;;) {
         DWORD got = 0;
+        if (Cancelled()) {
+            ok = false;
+            break;
+        }
         if (!InternetReadFile(request.h, block.data(), kReadBlock, &got)) {
             ok = false;
             break;
@@ -369,7 +404,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
         }
     }
     // A body that ends early reads like a whole one: only the announced length tells.
-    ok = ok && total == length && FlushFileBuffers(file);
+    ok = ok && !Cancelled() && total == length && FlushFileBuffers(file);
     CloseHandle(file);
     if (!ok || !MoveFileExW(part, target, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(part);
@@ -386,7 +421,9 @@ bool CUpdateEngine::DownloadPlanned(const Description& d, const std::vector<Plan
         wchar_t text[64];
         swprintf(text, 64, L"正在下载文件%d/%d", n + 1, i + 1);
         PostStatus(text);
-        if (settings_.filePauseMs) Sleep(settings_.filePauseMs);
+        if (settings_.filePauseMs && cancelEvent_) WaitForSingleObject(cancelEvent_, settings_.filePauseMs);
+        else if (settings_.filePauseMs) Sleep(settings_.filePauseMs);
+        if (Cancelled()) return false;
         if (next >= files.size() || files[next].index != i) continue;
         const PlannedFile& f = files[next++];
         if (!DownloadFile(f.url.c_str())) return false;
@@ -398,7 +435,7 @@ bool CUpdateEngine::DownloadPlanned(const Description& d, const std::vector<Plan
             return false;
         }
     }
-    return true;
+    return !Cancelled();
 }
 
 BOOL CUpdateEngine::DownloadFiles() {
@@ -463,6 +500,8 @@ BOOL CUpdateEngine::RunUpdate() {
     std::vector<PlannedFile> files;
     // Everything is fetched and checked while the PC is still protected.
     bool ok = Plan(d, &files) && DownloadPlanned(d, files);
+    // From here on the run is not stopped: a half-installed product is worse than a late close.
+    if (ok && !BeginInstall()) ok = false;
     if (ok) {
         if (IsWin7()) StartOrStopService(FALSE);
         EndRunningPanel();
@@ -474,6 +513,8 @@ BOOL CUpdateEngine::RunUpdate() {
         ok = prefs::Write(settingsPath_, L"UPDATE", L"VERSION", remoteVersion_);
     }
     PostFinished(ok ? TRUE : FALSE);
+    // Installed or not, the run is over; a cancel asked for now has nothing left to stop.
+    InterlockedCompareExchange(&runState_, kRunning, kInstallingState);
     return ok ? TRUE : FALSE;
 }
 

@@ -48,7 +48,7 @@ struct EngineSettings {
 class CUpdateEngine {
 public:
     explicit CUpdateEngine(const EngineSettings& settings = EngineSettings::Production());
-    ~CUpdateEngine() = default;
+    ~CUpdateEngine();
     CUpdateEngine(const CUpdateEngine&) = delete;
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
@@ -77,6 +77,19 @@ public:
 
     // Set once by the worker before RunUpdate.
     void SetTargetWindow(HWND window) { target_ = window; }
+
+    // Cooperative stop of a RunUpdate on another thread, checked between blocks and files and
+    // during the pause before each file (a stalled read still ends at the receive timeout). It is
+    // honoured only before installing starts: TRUE when the run will stop without installing,
+    // FALSE once installing has begun (the run then finishes). A stopped run posts nothing more
+    // and leaves no ".part" file. Killing the thread instead could leave the heap or WinINet
+    // locks held by the dead thread.
+    BOOL RequestCancel();
+    // Before a new run, with no run going on.
+    void ClearCancel();
+    BOOL CancelRequested() const;
+    // Installing has begun and cannot be stopped.
+    BOOL Installing() const;
 
     const wchar_t* Url() const { return url_; }
     const wchar_t* DescriptionPath() const { return descriptionPath_; }
@@ -108,6 +121,9 @@ private:
     void PostStatus(const wchar_t* text);
     void PostProgress(const wchar_t* attribute, LPARAM value);
     void PostFinished(BOOL success);
+    bool Cancelled() const { return CancelRequested() != FALSE; }
+    // Moves from "running" to "installing"; false when a cancel came first.
+    bool BeginInstall();
 
     EngineSettings settings_;
     wchar_t url_[260];
@@ -122,6 +138,9 @@ private:
     wchar_t programFolder_[260];
     wchar_t systemFolder_[260];
     HWND target_;
+    enum : LONG { kRunning = 0, kCancelRequested = 1, kInstallingState = 2 };
+    volatile LONG runState_;
+    HANDLE cancelEvent_;  // set with the request: ends the pause before a file at once
 };
 
 }  // namespace refresher

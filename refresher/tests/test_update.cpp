@@ -4,8 +4,11 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 #include "corelib.h"
 #include "services.h"
+#include "updateworker.h"
 
 namespace rt {
 namespace {
@@ -360,6 +363,132 @@ TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
     EXPECT_EQ(panel.ExitCode(), refresher::kPanelKilledExitCode);
     EXPECT_TRUE(panel.GotQuit());  // asked first
     EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+}
+
+TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
+    const DWORD kTimeout = 1000;
+    TestPanel panel(L"panel");
+    ASSERT_TRUE(panel.started());
+    std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""}};
+    ServeFiles(files);
+    Publish(Describe("2.0", files));
+    HttpReply stalled;
+    stalled.mode = HttpReply::Mode::Stall;
+    stalled.body = "sentry-2";
+    stalled.cutAfter = 3;
+    server_.Set("/files/Sentry.exe", stalled);
+    refresher::EngineSettings s = Settings();
+    s.receiveTimeoutMs = kTimeout;
+    refresher::CUpdateEngine engine(s);
+    ASSERT_TRUE(engine.InitPaths());
+    engine.SetTargetWindow(recorder_.window());
+    ASSERT_TRUE(engine.GetUpdateInfo());
+    server_.ClearLog();
+    refresher::CUpdateWorker worker(&engine);
+    {
+        ASSERT_TRUE(worker.Start(recorder_.window()));
+        // The worker is inside the read: the request is in and the file is being written aside.
+        ASSERT_TRUE(ts::WaitFor([&] { return Exists(download_ + L"\\Sentry.exe.part"); }, 10000));
+        EXPECT_FALSE(worker.Start(recorder_.window()));  // one run at a time
+        size_t posted = recorder_.Flush().size();
+        DWORD start = GetTickCount();
+        EXPECT_TRUE(worker.Cancel());
+        ASSERT_TRUE(worker.Wait(kTimeout + 2000));
+        DWORD took = GetTickCount() - start;
+        EXPECT_LE(took, kTimeout + 2000);
+        EXPECT_FALSE(worker.LastResult());
+        server_.Release();
+        // Nothing more was posted: no progress, no status, no end of the run.
+        EXPECT_EQ(recorder_.Flush().size(), posted);
+        EXPECT_EQ(recorder_.Finished(), -1);
+    }
+    EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe.part"));
+    EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe"));
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe"}));
+    // The PC stays protected: the service is not stopped, the panel not asked to quit.
+    EXPECT_TRUE(service_->NeverStarted());
+    EXPECT_TRUE(panel.Running());
+    EXPECT_FALSE(panel.GotQuit());
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "");
+
+    // Downloading again is a whole new run.
+    server_.SetBody("/files/Sentry.exe", "sentry-2");
+    server_.ClearLog();
+    ASSERT_TRUE(worker.Start(recorder_.window()));
+    EXPECT_FALSE(engine.CancelRequested());
+    ASSERT_TRUE(worker.Wait(20000));
+    EXPECT_TRUE(worker.LastResult());
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe", "Warden.exe"}));
+    EXPECT_EQ(recorder_.Finished(), 1);
+    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+    EXPECT_TRUE(Installed("Warden.exe", "warden-2"));
+    EXPECT_TRUE(panel.GotQuit());
+}
+
+TEST_F(RefresherUpdate, CancelDuringThePauseBeforeAFileEndsItAtOnce) {
+    std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}};
+    ServeFiles(files);
+    Publish(Describe("2.0", files));
+    refresher::EngineSettings s = Settings();
+    s.filePauseMs = 60000;
+    refresher::CUpdateEngine engine(s);
+    ASSERT_TRUE(engine.InitPaths());
+    engine.SetTargetWindow(recorder_.window());
+    ASSERT_TRUE(engine.GetUpdateInfo());
+    server_.ClearLog();
+    // The n-th run is in its pause before the file.
+    auto pausing = [&](int n) {
+        return [&, n] {
+            std::vector<std::wstring> st = recorder_.Statuses();
+            return std::count(st.begin(), st.end(), std::wstring(L"正在下载文件1/1")) == n;
+        };
+    };
+    refresher::CUpdateWorker worker(&engine);
+    ASSERT_TRUE(worker.Start(recorder_.window()));
+    ASSERT_TRUE(ts::WaitFor(pausing(1), 10000));
+    // Closing the window: the worker ends long before the pause would have.
+    EXPECT_TRUE(worker.StopForClose(5000));
+    EXPECT_FALSE(worker.Running());
+    EXPECT_TRUE(Asked().empty());
+    EXPECT_EQ(recorder_.Finished(), -1);
+    EXPECT_TRUE(service_->NeverStarted());
+
+    // A worker left running when the window goes is stopped before the engine is freed.
+    recorder_.Flush();
+    DWORD start = GetTickCount();
+    {
+        refresher::CUpdateWorker left(&engine);
+        ASSERT_TRUE(left.Start(recorder_.window()));
+        ASSERT_TRUE(ts::WaitFor(pausing(2), 10000));
+    }
+    EXPECT_LT(GetTickCount() - start, 15000u);
+    EXPECT_TRUE(Asked().empty());
+}
+
+TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
+    TestPanel panel(L"stubborn");
+    ASSERT_TRUE(panel.started());
+    Offer({{"Sentry.exe", "sentry-2", true, ""}});
+    refresher::EngineSettings s = Settings();
+    s.panelQuitWaitMs = 2000;
+    refresher::CUpdateEngine engine(s);
+    ASSERT_TRUE(engine.InitPaths());
+    engine.SetTargetWindow(recorder_.window());
+    {
+        refresher::CUpdateWorker worker(&engine);
+        ASSERT_TRUE(worker.Start(recorder_.window()));
+        // The panel was asked to quit: the service is being stopped and the files are next.
+        ASSERT_TRUE(ts::WaitFor([&] { return panel.GotQuit(); }, 15000));
+        EXPECT_TRUE(engine.Installing());
+        EXPECT_FALSE(worker.Cancel());
+        EXPECT_FALSE(worker.StopForClose(0));  // the window stays until the install ends
+        ASSERT_TRUE(worker.Wait(20000));
+        EXPECT_TRUE(worker.LastResult());
+    }
+    EXPECT_EQ(recorder_.Finished(), 1);
+    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "2.0");
+    EXPECT_FALSE(engine.Installing());
 }
 
 }  // namespace

@@ -1,0 +1,486 @@
+// The updater's window on the program's own resources, run modally with a script: the offer as it
+// opens, the change log, the worker's posts, closing during a download, cancelling and downloading
+// again. Screenshots of the main states go to bin/screenshots/.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bkleaf.h"
+#include "bkmsgbox.h"
+#include "bkskin.h"
+#include "bkres.h"
+#include "bkstyle.h"
+#include "enginefixture.h"
+#include "maindlg.h"
+#include "runningpanel.h"
+#include "startup.h"
+#include "uikit.h"
+
+using refresher::MainDlg;
+using rt::EngineTest;
+using rt::Exists;
+using rt::FileSpec;
+using ts::HttpReply;
+
+namespace {
+
+// What the seams were asked.
+struct Asked {
+    std::vector<std::wstring> boxes;  // "caption|text|type"
+    std::vector<int> answers;         // scripted answers, in order (none left: IDNO)
+    int sites = 0;
+    int shutdowns = 0;
+};
+Asked* g_asked = nullptr;
+
+int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    g_asked->boxes.push_back(std::wstring(caption) + L"|" + text + L"|" + std::to_wstring(type));
+    if (g_asked->answers.empty()) return IDNO;
+    int answer = g_asked->answers.front();
+    g_asked->answers.erase(g_asked->answers.begin());
+    return answer;
+}
+HINSTANCE CountedSite(HWND, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int) {
+    ++g_asked->sites;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+BOOL CountedShutdown(HWND owner) {
+    EXPECT_EQ(owner, nullptr);
+    ++g_asked->shutdowns;
+    return TRUE;
+}
+
+// The running panel as the updater finds it, on this thread: counts WM_NEW_VERSION.
+class Panel {
+public:
+    Panel() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"RefresherDlgTestPanel";
+        RegisterClassW(&wc);
+        window_ = CreateWindowExW(0, wc.lpszClassName, TOLVEN_PANEL_TITLE, WS_OVERLAPPED, 0, 0, 50, 50, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+        SetPropW(window_, TOLVEN_PANEL_TITLE, reinterpret_cast<HANDLE>(1));
+        count_ = 0;
+    }
+    ~Panel() {
+        RemovePropW(window_, TOLVEN_PANEL_TITLE);
+        DestroyWindow(window_);
+    }
+    int Count() {
+        ts::PumpMessages(50);
+        return count_;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+        if (m == refresher::WM_NEW_VERSION) ++count_;
+        return DefWindowProcW(h, m, w, l);
+    }
+    HWND window_;
+    static int count_;
+};
+int Panel::count_ = 0;
+
+class RefresherWindow : public EngineTest {
+protected:
+    static void SetUpTestSuite() { BkLoadSkinTables(FALSE); }
+    void SetUp() override {
+        EngineTest::SetUp();
+        g_asked = &asked_;
+        refresher::Seams().messageBox = ScriptedBox;
+        refresher::Seams().shellExecute = CountedSite;
+        refresher::Seams().shutdownDialog = CountedShutdown;
+        WriteInstalledVersion(L"1.0");
+    }
+    void TearDown() override {
+        refresher::Seams() = refresher::RealSeams();
+        g_asked = nullptr;
+        EngineTest::TearDown();
+    }
+
+    // An engine as wWinMain makes it: paths, the description fetched, no target window.
+    std::unique_ptr<refresher::CUpdateEngine> Start(DWORD receiveTimeoutMs = 3000) {
+        refresher::EngineSettings s = Settings();
+        s.receiveTimeoutMs = receiveTimeoutMs;
+        std::unique_ptr<refresher::CUpdateEngine> engine(new refresher::CUpdateEngine(s));
+        EXPECT_TRUE(engine->InitPaths());
+        EXPECT_TRUE(engine->GetUpdateInfo());
+        return engine;
+    }
+    // Runs the dialog with the script; its result, or -1 when the script did not finish.
+    int Run(MainDlg& dialog, ts::ModalScript& script, DWORD watchdogMs = 20000) {
+        int result = -1;
+        bool finished = script.Run([&] { result = dialog.ShowModal(nullptr); }, watchdogMs);
+        EXPECT_TRUE(finished) << "steps done: " << script.StepsDone();
+        return finished ? result : -1;
+    }
+    static ts::ModalScript& WaitShown(ts::ModalScript& script, MainDlg& dialog) {
+        return script.WaitUntil([&] { return dialog.m_hWnd && IsWindowVisible(dialog.m_hWnd); });
+    }
+    static void Click(MainDlg& dialog, UINT id) {
+        CBkWindow* item = dialog.View().FindItem(id);
+        ASSERT_NE(item, nullptr) << id;
+        const RECT& r = item->GetRect();
+        // Alternating between two spots of the item: two quick clicks on one spot make a double
+        // click, which the view does not take as a click.
+        static bool left = false;
+        left = !left;
+        const int x = left ? r.left + (r.right - r.left) / 4 : r.right - (r.right - r.left) / 4;
+        ts::ClickAt(dialog.View().m_hWnd, POINT{x, (r.top + r.bottom) / 2});
+    }
+    static bool Disabled(MainDlg& dialog, UINT id) {
+        CBkWindow* item = dialog.View().FindItem(id);
+        return item && item->IsDisabledDeep();
+    }
+    static std::wstring Text(MainDlg& dialog, UINT id) { return dialog.GetItemText(id).GetString(); }
+    static SIZE Client(MainDlg& dialog) {
+        RECT r = {};
+        GetClientRect(dialog.m_hWnd, &r);
+        return SIZE{r.right - r.left, r.bottom - r.top};
+    }
+    static CBkProgress* Bar(MainDlg& dialog) {
+        return static_cast<CBkProgress*>(dialog.View().FindItem(refresher::kItemProgress));
+    }
+    static void Shoot(MainDlg& dialog, const wchar_t* name) {
+        // Painted now: pumping here would play the script's next steps inside this one.
+        RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        ts::Capture shot = ts::CaptureWindowOnScreen(dialog.m_hWnd);
+        CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+        EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(std::wstring(L"screenshots\\") + name)));
+    }
+    std::wstring Box(const wchar_t* text, UINT type) {
+        return std::wstring(refresher::kCaption) + L"|" + text + L"|" + std::to_wstring(type);
+    }
+    // A description of version 2.0 with CanAutoUpdate as given ("" leaves it out) and the files.
+    std::string Offer(const std::string& canAutoUpdate, const std::vector<FileSpec>& files,
+                      const std::string& extra = "") {
+        std::string text = Describe("2.0", files, -2, extra);
+        const std::string line = "CanAutoUpdate=1\r\n";
+        text.replace(text.find(line), line.size(),
+                     canAutoUpdate.empty() ? "" : "CanAutoUpdate=" + canAutoUpdate + "\r\n");
+        return text;
+    }
+    static std::string ChangeLog(int lines) {
+        std::string text = "UpdateTitle=2.0\r\n";
+        for (int i = 0; i < lines; ++i) text += "UPDATETXT" + std::to_string(i) + "=change " + std::to_string(i) + "\r\n";
+        return text;
+    }
+
+    Asked asked_;
+    const std::vector<FileSpec> files_ = {{"Sentry.exe", "sentry-2", true, ""}};
+};
+
+// Nothing on offer: the note, every button and the link disabled; clicks on them do nothing, the
+// close button ends the window, and no panel hears of anything.
+TEST_F(RefresherWindow, NoOfferLeavesOnlyClosing) {
+    ServeFiles(files_);
+    Publish(Describe("1.0", files_, -2, ChangeLog(3)));
+    Panel panel;
+    auto engine = Start();
+    MainDlg dialog(engine.get());
+    ts::ModalScript script;
+    WaitShown(script, dialog)
+        .Do([&] {
+            EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"暂时没有升级信息");
+            wchar_t title[64] = {};
+            GetWindowTextW(dialog.m_hWnd, title, 64);
+            EXPECT_STREQ(title, L"Tolven电脑锁自动更新");
+            for (UINT id : {refresher::kItemDownload, refresher::kItemToggle, refresher::kItemCancel})
+                EXPECT_TRUE(Disabled(dialog, id)) << id;
+            EXPECT_EQ(Client(dialog).cx, 500);
+            EXPECT_EQ(Client(dialog).cy, 150);
+            Shoot(dialog, L"refresher_no_offer.bmp");
+            for (UINT id : {refresher::kItemDownload, refresher::kItemToggle, refresher::kItemCancel})
+                Click(dialog, id);
+        })
+        .Do([&] {
+            EXPECT_FALSE(dialog.Worker().Running());
+            EXPECT_FALSE(dialog.TextShown());
+            EXPECT_EQ(Client(dialog).cy, 150);
+            Click(dialog, refresher::kItemClose);
+        });
+    EXPECT_EQ(Run(dialog, script), 0);
+    EXPECT_EQ(server_.CountFor("/files/Sentry.exe"), 0);
+    EXPECT_TRUE(asked_.boxes.empty());
+    EXPECT_EQ(panel.Count(), 0);
+}
+
+// An offer that may not be installed online asks once and closes the window before it shows; one
+// that may shows the version with download on and cancel off. The panel hears of both.
+TEST_F(RefresherWindow, OfferDecidesBetweenTheSiteAndTheDownload) {
+    const std::wstring box = Box(refresher::kNoOnlineUpdateText, MB_YESNO | MB_ICONINFORMATION);
+    struct Case {
+        const char* canAutoUpdate;
+        bool sign;
+        int answer;
+        bool online;
+        int sites;
+    } cases[] = {
+        {"TRUE", true, IDYES, false, 1},
+        {"", true, IDNO, false, 0},
+        {"1", false, IDYES, false, 1},
+        {"true", true, IDNO, true, 0},
+        {"1", true, IDNO, true, 0},
+    };
+    ServeFiles(files_);
+    Panel panel;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.canAutoUpdate) + (c.sign ? " signed" : " unsigned"));
+        asked_ = Asked();
+        asked_.answers = {c.answer};
+        Publish(Offer(c.canAutoUpdate, files_), c.sign);
+        auto engine = Start();
+        MainDlg dialog(engine.get());
+        const int notesBefore = panel.Count();
+        // Without the online update the window ends in its initialisation: no step ever runs.
+        ts::ModalScript script;
+        if (c.online)
+            WaitShown(script, dialog).Do([&] {
+                EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"发现了新版本  2.0，请下载");
+                EXPECT_FALSE(Disabled(dialog, refresher::kItemDownload));
+                EXPECT_FALSE(Disabled(dialog, refresher::kItemToggle));
+                EXPECT_TRUE(Disabled(dialog, refresher::kItemCancel));
+                Click(dialog, refresher::kItemClose);
+            });
+        EXPECT_EQ(Run(dialog, script), 0);
+        EXPECT_EQ(asked_.boxes, c.online ? std::vector<std::wstring>{} : std::vector<std::wstring>{box});
+        EXPECT_EQ(asked_.sites, c.sites);
+        EXPECT_EQ(panel.Count() - notesBefore, 1);
+    }
+}
+
+// The change log: shown, the client grows by 55 a line and the link names the next action; hidden
+// again, the window is as it was. A long log stops at the work area.
+TEST_F(RefresherWindow, ChangeLogTogglesTheWindowsHeight) {
+    struct Case {
+        int lines;
+        bool clamped;
+    } cases[] = {{3, false}, {40, true}};
+    ServeFiles(files_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        Publish(Offer("1", files_, ChangeLog(c.lines)));
+        auto engine = Start();
+        MainDlg dialog(engine.get());
+        ts::ModalScript script;
+        WaitShown(script, dialog)
+            .Do([&] {
+                EXPECT_EQ(engine->LineCount(), c.lines);
+                EXPECT_EQ(Text(dialog, refresher::kItemToggle), L"显示更新内容");
+                Click(dialog, refresher::kItemToggle);
+            })
+            .Do([&] {
+                EXPECT_TRUE(dialog.TextShown());
+                EXPECT_EQ(Client(dialog).cx, 500);
+                if (c.clamped) {
+                    EXPECT_EQ(Client(dialog).cy, refresher::ClientHeightLimit(dialog.m_hWnd));
+                    EXPECT_LT(Client(dialog).cy, engine->LineCount() * 55 + 150);
+                } else {
+                    EXPECT_EQ(Client(dialog).cy, 315);
+                    Shoot(dialog, L"refresher_change_log.bmp");
+                }
+                EXPECT_EQ(Text(dialog, refresher::kItemToggle), L"隐藏更新内容");
+                EXPECT_EQ(Text(dialog, refresher::kItemChangeLog), engine->UpdateText());
+                Click(dialog, refresher::kItemToggle);
+            })
+            .Do([&] {
+                EXPECT_FALSE(dialog.TextShown());
+                EXPECT_EQ(Client(dialog).cx, 500);
+                EXPECT_EQ(Client(dialog).cy, 150);
+                EXPECT_EQ(Text(dialog, refresher::kItemToggle), L"显示更新内容");
+                EXPECT_EQ(Text(dialog, refresher::kItemChangeLog), L"");
+                Click(dialog, refresher::kItemClose);
+            });
+        EXPECT_EQ(Run(dialog, script), 0);
+    }
+}
+
+// Posts as the worker makes them, from a thread of its own.
+struct Poster {
+    HWND window;
+    std::vector<std::pair<UINT, std::pair<WPARAM, LPARAM>>> posts;
+    static DWORD WINAPI Thread(void* p) {
+        Poster* self = static_cast<Poster*>(p);
+        for (auto& post : self->posts) PostMessageW(self->window, post.first, post.second.first, post.second.second);
+        return 0;
+    }
+    void Send() {
+        HANDLE t = CreateThread(nullptr, 0, Thread, this, 0, nullptr);
+        ASSERT_NE(t, nullptr);
+        WaitForSingleObject(t, 10000);
+        CloseHandle(t);
+    }
+};
+WPARAM StatusText(const wchar_t* text) {
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    void* copy = HeapAlloc(GetProcessHeap(), 0, bytes);
+    memcpy(copy, text, bytes);
+    return reinterpret_cast<WPARAM>(copy);
+}
+
+// The worker's posts move the bar and show the status; the end of the run asks or reports. A failed
+// run leaves the window open with download off and cancel on; a successful one closes it.
+TEST_F(RefresherWindow, WorkersPostsDriveTheBarTheStatusAndTheEnd) {
+    ServeFiles(files_);
+    Publish(Offer("1", files_));
+    struct Case {
+        BOOL success;
+        int answer;
+        int shutdowns;
+    } cases[] = {{FALSE, IDOK, 0}, {TRUE, IDNO, 0}, {TRUE, IDYES, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.success) + " " + std::to_string(c.answer));
+        asked_ = Asked();
+        asked_.answers = {c.answer};
+        auto engine = Start();
+        MainDlg dialog(engine.get());
+        Poster poster;
+        ts::ModalScript script;
+        WaitShown(script, dialog)
+            .Do([&] {
+                poster.window = dialog.m_hWnd;
+                poster.posts = {{refresher::WM_UPDATE_STATUS, {StatusText(L"正在下载：Sentry.exe"), 0}},
+                                {refresher::WM_UPDATE_PROGRESS, {reinterpret_cast<WPARAM>(L"max"), 100}},
+                                {refresher::WM_UPDATE_PROGRESS, {reinterpret_cast<WPARAM>(L"value"), 40}},
+                                // A name the bar does not have is dropped, not cut to fit.
+                                {refresher::WM_UPDATE_PROGRESS, {reinterpret_cast<WPARAM>(L"valuevaluevalue"), 7}}};
+                poster.Send();
+            })
+            .WaitUntil([&] { return Bar(dialog)->GetValue() == 40; })
+            .Do([&] {
+                EXPECT_EQ(Bar(dialog)->GetMax(), 100u);
+                EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"正在下载：Sentry.exe");
+                if (!c.success) Shoot(dialog, L"refresher_downloading.bmp");
+                poster.posts = {{refresher::WM_UPDATE_FINISHED, {static_cast<WPARAM>(c.success), 0}}};
+                poster.Send();
+            });
+        // A successful run closes the window from the end of the run's handler: nothing more to do.
+        if (!c.success)
+            script.WaitUntil([&] { return !asked_.boxes.empty(); }).Do([&] {
+                EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"更新失败");
+                EXPECT_TRUE(Disabled(dialog, refresher::kItemDownload));
+                EXPECT_FALSE(Disabled(dialog, refresher::kItemCancel));
+                EXPECT_TRUE(IsWindowVisible(dialog.m_hWnd));
+                Shoot(dialog, L"refresher_failure.bmp");
+                Click(dialog, refresher::kItemClose);
+            });
+        EXPECT_EQ(Run(dialog, script), 0);
+        EXPECT_EQ(asked_.boxes, std::vector<std::wstring>{c.success
+                                                              ? Box(refresher::kSuccessText, MB_YESNO | MB_ICONINFORMATION)
+                                                              : Box(refresher::kFailureText, MB_OK | MB_ICONINFORMATION)});
+        EXPECT_EQ(asked_.shutdowns, c.shutdowns);
+    }
+}
+
+// A stalled download: cancel ends the worker within the receive timeout and offers the download again,
+// which is a whole new run; closing during a download stops the worker before the window goes.
+TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
+    const DWORD kTimeout = 1000;
+    ServeFiles(files_);
+    Publish(Offer("1", files_));
+    HttpReply stalled;
+    stalled.mode = HttpReply::Mode::Stall;
+    stalled.body = "sentry-2";
+    stalled.cutAfter = 3;
+    server_.Set("/files/Sentry.exe", stalled);
+    const std::wstring part = download_ + L"\\Sentry.exe.part";
+    auto engine = Start(kTimeout);
+    server_.ClearLog();
+    MainDlg dialog(engine.get());
+    DWORD cancelledAt = 0;
+    ts::ModalScript script;
+    WaitShown(script, dialog)
+        .Do([&] { Click(dialog, refresher::kItemDownload); })
+        .WaitUntil([&] { return Exists(part); })
+        .Do([&] {
+            EXPECT_TRUE(Disabled(dialog, refresher::kItemDownload));
+            EXPECT_FALSE(Disabled(dialog, refresher::kItemCancel));
+            cancelledAt = GetTickCount();
+            Click(dialog, refresher::kItemCancel);
+        })
+        .WaitUntil([&] { return !dialog.Worker().Running(); })
+        .Do([&] {
+            EXPECT_LE(GetTickCount() - cancelledAt, kTimeout + 2000);
+            EXPECT_FALSE(Exists(part));
+            EXPECT_FALSE(Disabled(dialog, refresher::kItemDownload));
+            EXPECT_EQ(server_.CountFor("/files/Sentry.exe"), 1);
+            // Again: the file is asked for once more, and the run stalls as before.
+            Click(dialog, refresher::kItemDownload);
+        })
+        .WaitUntil([&] { return server_.CountFor("/files/Sentry.exe") == 2 && Exists(part); })
+        .Do([&] {
+            ASSERT_TRUE(dialog.Worker().Running());
+            Click(dialog, refresher::kItemClose);
+            // The window ends only once the worker has: the engine goes right after it.
+            EXPECT_TRUE(dialog.IsEnding());
+            EXPECT_FALSE(dialog.Worker().Running());
+        });
+    EXPECT_EQ(Run(dialog, script, 30000), 0);
+    EXPECT_FALSE(dialog.Worker().Running());
+    server_.Release();
+    EXPECT_FALSE(Exists(part));
+    EXPECT_TRUE(asked_.boxes.empty());  // the stopped runs reported nothing
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+}
+
+// Every skin that the style table, the message box and the window's layouts name is in the skin
+// table (a missing one draws nothing), and the window's own strings are there.
+TEST_F(RefresherWindow, ResourcesNameOnlySkinsTheProgramHas) {
+    std::set<std::string> names = {"progressposred"};
+    const std::regex skinAttribute("(?:skin|bgskin|posskin)=\"([^\"]+)\"");
+    for (UINT16 id : {101, 105, 113, 508, 509}) {
+        std::string xml;
+        ASSERT_TRUE(BkResourceLoader::LoadResource(id, L"xml", xml)) << id;
+        for (std::sregex_iterator m(xml.begin(), xml.end(), skinAttribute), end; m != end; ++m)
+            names.insert((*m)[1].str());
+    }
+    EXPECT_GT(names.size(), 15u);
+    for (const std::string& name : names) EXPECT_NE(BkSkinPool::GetSkin(name), nullptr) << name;
+    EXPECT_STREQ(BkString::Get(refresher::kStrHideChangeLog), L"隐藏更新内容");
+    EXPECT_STREQ(BkString::Get(refresher::kStrShowChangeLog), L"显示更新内容");
+}
+
+BOOL CALLBACK FirstVisible(HWND h, LPARAM found) {
+    if (!IsWindowVisible(h)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = h;
+    return FALSE;
+}
+
+// The real message-box seam is the skinned box on the program's layout 105.
+TEST_F(RefresherWindow, MessageBoxIsTheSkinnedBox) {
+    refresher::Seams() = refresher::RealSeams();
+    HWND box = nullptr;
+    int result = -2;
+    ts::ModalScript script;
+    script
+        .WaitUntil([&] {
+            EnumThreadWindows(GetCurrentThreadId(), FirstVisible, reinterpret_cast<LPARAM>(&box));
+            return box != nullptr;
+        })
+        .Do([&] {
+            RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            ts::Capture shot = ts::CaptureWindowOnScreen(box);
+            CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+            EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(L"screenshots\\refresher_failure_box.bmp")));
+            // The box's "确定", as its view reports a click.
+            BkCommandNotify click = {};
+            click.hdr.hwndFrom = GetDlgItem(box, kBkViewCtrlId);
+            click.hdr.idFrom = kBkViewCtrlId;
+            click.hdr.code = kBkNotifyCommand;
+            click.uItemID = IDOK;
+            click.szItemClass = "button";
+            SendMessageW(box, WM_NOTIFY, kBkViewCtrlId, reinterpret_cast<LPARAM>(&click));
+        });
+    EXPECT_TRUE(script.Run([&] {
+        result = refresher::Seams().messageBox(nullptr, refresher::kFailureText, refresher::kCaption,
+                                               MB_OK | MB_ICONINFORMATION);
+    }));
+    EXPECT_EQ(result, IDOK);
+}
+
+}  // namespace

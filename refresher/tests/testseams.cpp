@@ -1,0 +1,131 @@
+// The seams of the test build of Refresher.exe (the program's own wWinMain and core). Beside the
+// program: "answers.txt" answers the message boxes one line each ("yes", "no", "ok"; none: no),
+// "seams.log" receives one UTF-8 line per box, opened site, shut-down dialog and shown window (the real
+// window, closed through its close button as soon as it shows), and
+// "test.key" is the PUBLICKEYBLOB that signs the test descriptions.
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include <string>
+#include <vector>
+
+#include "maindlg.h"
+#include "startup.h"
+
+namespace {
+
+std::wstring Beside(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return name;
+    PathRemoveFileSpecW(path);
+    return std::wstring(path) + L"\\" + name;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string bytes;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got) bytes.append(buffer, got);
+    CloseHandle(f);
+    return bytes;
+}
+
+void Log(const std::wstring& line) {
+    std::wstring text = line + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    HANDLE f = CreateFileW(Beside(L"seams.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    static size_t next = 0;
+    static std::vector<std::string> answers;
+    static bool loaded = false;
+    if (!loaded) {
+        loaded = true;
+        std::string all = ReadAll(Beside(L"answers.txt"));
+        size_t at = 0;
+        while (at < all.size()) {
+            size_t end = all.find('\n', at);
+            if (end == std::string::npos) end = all.size();
+            std::string word = all.substr(at, end - at);
+            if (!word.empty() && word.back() == '\r') word.pop_back();
+            answers.push_back(word);
+            at = end + 1;
+        }
+    }
+    std::string answer = next < answers.size() ? answers[next++] : "no";
+    Log(std::wstring(L"box|") + caption + L"|" + text + L"|" + std::to_wstring(type));
+    return answer == "yes" ? IDYES : answer == "ok" ? IDOK : IDNO;
+}
+
+HINSTANCE LoggedShell(HWND, const wchar_t* verb, const wchar_t* file, const wchar_t*, const wchar_t*, int show) {
+    Log(std::wstring(L"shell|") + verb + L"|" + file + L"|" + std::to_wstring(show));
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+// Never the real one: it would end every process of the test session.
+BOOL LoggedShutdown(HWND owner) {
+    Log(owner ? L"shutdown|owner" : L"shutdown|none");
+    return TRUE;
+}
+
+// The real window, closed through its close button once its modal loop runs.
+class LoggedWindow : public refresher::IUpdaterWindow {
+public:
+    INT_PTR ShowModal(refresher::CUpdateEngine* engine) override {
+        Log(L"window");
+        refresher::MainDlg dialog(engine);
+        shown_ = &dialog;
+        UINT_PTR timer = SetTimer(nullptr, 0, 100, CloseShown);
+        INT_PTR result = dialog.ShowModal(nullptr);
+        KillTimer(nullptr, timer);
+        shown_ = nullptr;
+        return result;
+    }
+
+private:
+    static void CALLBACK CloseShown(HWND, UINT, UINT_PTR, DWORD) {
+        if (shown_ && shown_->m_hWnd && IsWindowVisible(shown_->m_hWnd)) shown_->OnBkCommand(refresher::kItemClose, "imgbtn");
+    }
+    static refresher::MainDlg* shown_;
+};
+refresher::MainDlg* LoggedWindow::shown_ = nullptr;
+
+refresher::IUpdaterWindow* TestWindow() {
+    static LoggedWindow window;
+    return &window;
+}
+
+refresher::EngineSettings TestSettings() {
+    static std::string key = ReadAll(Beside(L"test.key"));
+    refresher::EngineSettings s = refresher::EngineSettings::Production();
+    s.publicKey = key.empty() ? nullptr : reinterpret_cast<const BYTE*>(key.data());
+    s.publicKeySize = static_cast<DWORD>(key.size());
+    s.connectTimeoutMs = 5000;
+    s.receiveTimeoutMs = 5000;
+    return s;
+}
+
+struct Install {
+    Install() {
+        refresher::UpdaterSeams& s = refresher::Seams();
+        s.messageBox = ScriptedBox;
+        s.shellExecute = LoggedShell;
+        s.shutdownDialog = LoggedShutdown;
+        s.window = TestWindow;
+        s.engineSettings = TestSettings;
+    }
+} g_install;
+
+}  // namespace
