@@ -7,14 +7,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "classkeys.h"
 #include "corelib.h"
 #include "testsupport.h"
 #include "trace_internal.h"
 
 namespace {
 
-const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+using ts::kClassKey;
+using ts::kInprocKey;
 const std::string kOldLog = "2012年03月04日 08:09:10/someone/earlier/\r\n";
 
 bool ThrowLengthError(const wchar_t*, std::string*, bool*) { throw std::length_error("basic_string::_M_create"); }

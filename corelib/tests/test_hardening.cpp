@@ -17,8 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "dacl.h"
 #include "corelib.h"
 #include "imports.h"
+#include "services.h"
 #include "testsupport.h"
 #include "tokensim.h"
 #include "usbdisk.h"
@@ -31,14 +33,7 @@ const wchar_t kSettingsKey[] = L"SOFTWARE\\Quorel\\Vantor";
 const wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 const wchar_t kProtectedDacl[] = L"D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)";
 
-bool WaitFor(const std::function<bool()>& pred, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (pred()) return true;
-        if (GetTickCount() - start >= ms) return false;
-        Sleep(20);
-    }
-}
+bool WaitFor(const std::function<bool()>& pred, DWORD ms) { return ts::WaitFor(pred, ms, 20); }
 
 // ---- what Corelib reports to the event log ----------------------------------------------------
 
@@ -78,20 +73,8 @@ private:
 
 // The key's DACL as SDDL text, read back through a handle that may read it.
 std::wstring KeyDacl() {
-    HKEY k;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, READ_CONTROL, &k) != ERROR_SUCCESS) return L"<no key>";
-    std::vector<BYTE> sd(4096);
-    DWORD size = static_cast<DWORD>(sd.size());
-    LONG r = RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd.data(), &size);
-    RegCloseKey(k);
-    if (r != ERROR_SUCCESS) return L"<unreadable>";
-    wchar_t* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                              &text, nullptr))
-        return L"<no text>";
-    std::wstring out = text;
-    LocalFree(text);
-    return out;
+    const ts::DaclView dacl = ts::ReadKeyDacl(HKEY_LOCAL_MACHINE, kSettingsKey);
+    return dacl.read ? dacl.sddl : ts::Widen("<" + dacl.error + ">");
 }
 
 // The settings key as an installer, a .reg import or an older build leaves it: made without

@@ -10,9 +10,10 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "classkeys.h"
+#include "dialogdriver.h"
 #include "uinput.h"
 #include "corelib.h"
 #include "prefs.h"
@@ -26,148 +27,55 @@ namespace tk = ts::tokensim;
 namespace {
 
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Quorel\\Vantor";
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
-const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
+using ts::kClassKey;
+using ts::kInprocKey;
 const wchar_t kLockedTitle[] = L"Windows已被锁定";
 const wchar_t kIntervalText[] = L"间隔时间锁定计算机，您可以禁用些功能。";
 const wchar_t kKeyRemovedText[] = L"认证KEY已取下，计算机进入锁定状态。";
 const COLORREF kFallbackPicture = RGB(0x3C, 0x8D, 0x5A);  // background of bitmap 143, drawn by make_bitmaps.py
 const DWORD kSerialLow = 0x51A0, kSerialHigh = 0x7;
 const int kBoot = 121, kLocked = 136, kShutdownButton = 1019;
-const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
-bool WaitFor(const std::function<bool()>& pred, DWORD ms) { return ts::WaitFor(pred, ms, 20); }
-
-// Visible dialogs of this process: the boot notice is the one with button 1019, the locked notice
-// the one with its title.
-struct Search {
-    int id;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK Collect(HWND w, LPARAM lp) {
-    Search* s = reinterpret_cast<Search*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(w) || lstrcmpW(cls, L"#32770") != 0) return TRUE;
-    wchar_t title[64] = {};
-    InternalGetWindowText(w, title, 64);
-    if (s->id == 0 || (s->id == kBoot && GetDlgItem(w, kShutdownButton)) ||
-        (s->id == kLocked && lstrcmpW(title, kLockedTitle) == 0))
-        s->found.push_back(w);
-    return TRUE;
+// The dialogs of this process: the boot notice is the one with button 1019, the locked notice the one
+// with its title; 0 is any dialog.
+ts::DialogMatch Match(int id) {
+    ts::DialogMatch m;
+    if (id == kBoot) m.control = kShutdownButton;
+    if (id == kLocked) m.title = kLockedTitle;
+    return m;
 }
 
-std::vector<HWND> Dialogs(int id) {
-    Search s = {id, {}};
-    EnumWindows(Collect, reinterpret_cast<LPARAM>(&s));
-    return s.found;
+// Ends every notice: the boot notice by its button, the locked one by its (enabled) button.
+void EndAllNotices() {
+    for (HWND w : ts::FindDialogs(ts::DialogMatch{})) {
+        if (GetDlgItem(w, kShutdownButton)) {
+            PostMessageW(w, WM_COMMAND, MAKEWPARAM(kShutdownButton, BN_CLICKED), 0);
+        } else {
+            EnableWindow(GetDlgItem(w, IDOK), TRUE);
+            PostMessageW(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+    }
 }
 
-// Plays the user while the test thread sits in ShowDialog. A failure ends every dialog so that
-// ShowDialog returns instead of hanging.
-class Driver {
+// Plays the user while the test thread sits in ShowDialog (the shared dialog driver).
+class Driver : public ts::DialogDriver {
 public:
-    explicit Driver(std::function<void(Driver&)> script) : thread_([this, script]() { script(*this); }) {}
-    ~Driver() { Join(); }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
+    explicit Driver(std::function<void(Driver&)> script) : DialogDriver(EndAllNotices) {
+        Start([this, script]() { script(*this); });
     }
-    // Set by the test thread once ShowDialog has returned.
-    std::atomic<bool> returned{false};
-
-    // The dialog, or NULL once ShowDialog returned without showing it (that is no failure here).
-    HWND Wait(int id, DWORD ms = 5000) {
-        HWND found = nullptr;
-        WaitFor([&]() {
-            auto v = Dialogs(id);
-            found = v.empty() ? nullptr : v.front();
-            return found || returned;
-        }, ms);
-        if (!found && !returned) Fail("dialog " + std::to_string(id) + " did not appear");
-        return found;
-    }
-    // The dialog up, in the foreground (keys go there) and ready for input.
+    // The dialog, up and in the foreground; NULL once ShowDialog returned without showing it (that is
+    // no failure here).
+    HWND Wait(int id, DWORD ms = 5000) { return WaitDialog(Match(id), "dialog " + std::to_string(id), ms); }
+    // The same, and a failure when it never came to the foreground (keys go there).
     HWND WaitReady(int id) {
         HWND dlg = Wait(id);
         if (!dlg) return nullptr;
-        if (!ts::WaitForeground(dlg)) {
+        if (GetForegroundWindow() != dlg) {
             Fail("the dialog never came to the foreground");
             return nullptr;
         }
         return dlg;
     }
-    bool WaitGone(HWND w, DWORD ms = 5000) {
-        return WaitFor([&]() { return !IsWindow(w) || !IsWindowVisible(w); }, ms);
-    }
-    bool StaysUp(HWND w, DWORD ms = 500) {
-        Sleep(ms);
-        return IsWindow(w) && IsWindowVisible(w);
-    }
-    void Press(WORD vk) {
-        ts::SendKey(vk, false);
-        ts::SendKey(vk, true);
-    }
-    void Click(HWND dlg, int id) { ts::ClickControl(dlg, id); }
-    // What Enter, Esc or a button would send, without the input.
-    void Command(HWND dlg, int id) { PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-    // The keyboard focus of the dialog's thread.
-    HWND FocusOf(HWND dlg) {
-        GUITHREADINFO gi = {};
-        gi.cbSize = sizeof(gi);
-        if (!GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gi)) return reinterpret_cast<HWND>(-1);
-        return gi.hwndFocus;
-    }
-    // WM_DEVICECHANGE with a broadcast of type 2 (volume), 5 (device interface) or another type.
-    bool Notice(HWND dlg, WPARAM event, DWORD deviceType) {
-        if (deviceType == DBT_DEVTYP_VOLUME) return ts::SendVolumeNotice(dlg, event, L'E');
-        if (deviceType == DBT_DEVTYP_DEVICEINTERFACE)
-            return ts::SendInterfaceNotice(dlg, event, kDiskClass,
-                                           L"\\\\?\\usbstor#disk&ven_a&prod_b#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-        DEV_BROADCAST_HDR other = {};
-        other.dbch_size = sizeof(other);
-        other.dbch_devicetype = deviceType;
-        DWORD_PTR r = 0;
-        return SendMessageTimeoutW(dlg, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&other), SMTO_NORMAL, 5000,
-                                   &r) != 0;
-    }
-    std::wstring Text(HWND dlg, int id) {
-        wchar_t buf[512] = {};
-        DWORD_PTR n = 0;
-        SendMessageTimeoutW(GetDlgItem(dlg, id), WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 5000,
-                            &n);
-        return buf;
-    }
-    bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
-    // The screen pixel at fractions fx, fy of a control's client area.
-    COLORREF Pixel(HWND dlg, int id, double fx, double fy) {
-        HWND c = GetDlgItem(dlg, id);
-        RECT r = {};
-        GetClientRect(c, &r);
-        POINT p = {static_cast<LONG>(r.right * fx), static_cast<LONG>(r.bottom * fy)};
-        ClientToScreen(c, &p);
-        HDC screen = GetDC(nullptr);
-        COLORREF color = GetPixel(screen, p.x, p.y);
-        ReleaseDC(nullptr, screen);
-        return color;
-    }
-
-    void Fail(const std::string& what) {
-        ADD_FAILURE() << what;
-        for (HWND w : Dialogs(0)) {
-            if (GetDlgItem(w, kShutdownButton)) {
-                Command(w, kShutdownButton);
-            } else {
-                EnableWindow(GetDlgItem(w, IDOK), TRUE);
-                Command(w, IDOK);
-            }
-        }
-    }
-
-private:
-    std::thread thread_;
 };
 
 // Runs one dialog through a fresh object while the script drives it.
@@ -185,38 +93,13 @@ int Show(int dialogId, const std::function<void(Driver&)>& script) {
     return r;
 }
 
-std::string Hex(COLORREF c) {
+// A colour as six hex digits (0xBBGGRR), for failure messages.
+std::string RgbText(COLORREF c) {
     char b[16];
     snprintf(b, sizeof(b), "%06lX", static_cast<unsigned long>(c));
     return b;
 }
 
-// A 24-bit bottom-up BMP of one colour.
-std::string SolidBmp(int w, int h, COLORREF c) {
-    const int row = ((w * 3 + 3) / 4) * 4;
-    const DWORD data = row * h, off = 54;
-    std::string s(off + data, '\0');
-    auto put16 = [&](size_t at, WORD v) { memcpy(&s[at], &v, 2); };
-    auto put32 = [&](size_t at, DWORD v) { memcpy(&s[at], &v, 4); };
-    s[0] = 'B';
-    s[1] = 'M';
-    put32(2, off + data);
-    put32(10, off);
-    put32(14, 40);
-    put32(18, w);
-    put32(22, h);
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, data);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            size_t p = off + y * row + x * 3;
-            s[p] = static_cast<char>(GetBValue(c));
-            s[p + 1] = static_cast<char>(GetGValue(c));
-            s[p + 2] = static_cast<char>(GetRValue(c));
-        }
-    return s;
-}
 
 class LockDialogs : public ::testing::Test {
 protected:
@@ -289,7 +172,7 @@ TEST_F(LockDialogs, OnlyTheTwoNoticesAreShownAndEachObjectIsTheCallersOwn) {
     EXPECT_NE(a, b);
     a->SetValue(42);
     for (int id : {0, -1, 120, 122, 135, 137, 143}) EXPECT_EQ(a->ShowDialog(id), 0) << id;
-    EXPECT_TRUE(Dialogs(0).empty());
+    EXPECT_TRUE(ts::FindDialogs(Match(0)).empty());
     a->Release();
     b->Release();
 }
@@ -351,7 +234,7 @@ TEST_F(LockDialogs, BootNoticeEndsWith119WhenF8IsReleasedWhereverTheFocusIs) {
                 expected = GetWindow(n, GW_CHILD);  // the picture comes first
                 SendMessageW(n, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(expected), TRUE);
             }
-            if (!WaitFor([&]() { return d.FocusOf(n) == expected; }, 2000)) {
+            if (!ts::WaitFor([&]() { return d.FocusOf(n) == expected; }, 2000)) {
                 char b[96];
                 snprintf(b, sizeof(b), "the focus is on %p, not on %p", static_cast<void*>(d.FocusOf(n)),
                          static_cast<void*>(expected));
@@ -506,7 +389,7 @@ TEST_F(LockDialogs, LockedNoticeShowsTheMessageTheUserAndThePicture) {
     ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kSettingsKey, L"QJ_SuoPingCheckKey", 0));
     const COLORREF own = RGB(0xC8, 0x32, 0x28);
     const std::wstring picture = dir_ + L"\\me.bmp";
-    ASSERT_TRUE(ts::WriteFileBytes(picture, SolidBmp(16, 16, own)));
+    ASSERT_TRUE(ts::WriteFileBytes(picture, ts::SolidBmp(16, 16, own)));
     const std::wstring broken = dir_ + L"\\broken.bmp";
     ASSERT_TRUE(ts::WriteFileBytes(broken, "BM not a bitmap"));
     const std::wstring message = L"午餐时间，请稍候";
@@ -540,8 +423,8 @@ TEST_F(LockDialogs, LockedNoticeShowsTheMessageTheUserAndThePicture) {
             EXPECT_EQ(d.Text(n, 1035), c.expectMessage);
             EXPECT_EQ(d.Text(n, 1017), L"Admin");
             COLORREF seen = 0;
-            WaitFor([&]() { return (seen = d.Pixel(n, 1036, 0.1, 0.1)) == c.expectPicture; }, 3000);
-            EXPECT_EQ(Hex(seen), Hex(c.expectPicture)) << "picture frame";
+            ts::WaitFor([&]() { return (seen = d.Pixel(n, 1036, 0.1, 0.1)) == c.expectPicture; }, 3000);
+            EXPECT_EQ(RgbText(seen), RgbText(c.expectPicture)) << "picture frame";
             d.Click(n, IDOK);
             if (!d.WaitGone(n)) d.Fail("the button did not end the notice");
         });

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dacl.h"
 #include "corelib.h"
 #include "testsupport.h"
 
@@ -149,55 +150,22 @@ TEST_F(Settings, FailedSwitchWriteIsReported) {
 
 namespace {
 
-PSID WellKnown(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* storage) {
-    storage->assign(SECURITY_MAX_SID_SIZE, 0);
-    DWORD size = SECURITY_MAX_SID_SIZE;
-    if (!CreateWellKnownSid(type, nullptr, storage->data(), &size)) return nullptr;
-    return storage->data();
-}
-
 // Checks that the key's DACL is protected and grants full control to SYSTEM and Administrators only.
 void ExpectOwnDacl() {
-    HKEY k;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, READ_CONTROL, &k), ERROR_SUCCESS);
-    DWORD size = 0;
-    RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, nullptr, &size);
-    ASSERT_GT(size, 0u);
-    std::vector<BYTE> sdBuf(size);
-    PSECURITY_DESCRIPTOR sd = sdBuf.data();
-    ASSERT_EQ(RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd, &size), ERROR_SUCCESS);
-    RegCloseKey(k);
-
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the DACL must not inherit from SOFTWARE";
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
-    ASSERT_TRUE(present);
-    ASSERT_NE(dacl, nullptr) << "a NULL DACL grants everyone";
-    ACL_SIZE_INFORMATION info = {};
-    ASSERT_TRUE(GetAclInformation(dacl, &info, sizeof(info), AclSizeInformation));
-
-    std::vector<BYTE> sySid, baSid;
-    PSID sy = WellKnown(WinLocalSystemSid, &sySid);
-    PSID ba = WellKnown(WinBuiltinAdministratorsSid, &baSid);
-    ASSERT_TRUE(sy && ba);
+    const ts::DaclView dacl = ts::ReadKeyDacl(HKEY_LOCAL_MACHINE, kKey);
+    ASSERT_TRUE(dacl.read) << dacl.error;
+    EXPECT_TRUE(dacl.isProtected) << "the DACL must not inherit from SOFTWARE";
+    ASSERT_TRUE(dacl.present);
+    ASSERT_FALSE(dacl.nullDacl) << "a NULL DACL grants everyone";
     bool systemFull = false, adminsFull = false;
-    for (DWORD i = 0; i < info.AceCount; ++i) {
+    for (size_t i = 0; i < dacl.aces.size(); ++i) {
         SCOPED_TRACE(i);
-        ACE_HEADER* h = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&h)));
-        ASSERT_EQ(h->AceType, ACCESS_ALLOWED_ACE_TYPE);
-        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(h);
-        PSID sid = &ace->SidStart;
-        bool isSy = EqualSid(sid, sy), isBa = EqualSid(sid, ba);
-        EXPECT_TRUE(isSy || isBa) << "only SYSTEM and Administrators may appear";
-        bool full = (ace->Mask & KEY_ALL_ACCESS) == KEY_ALL_ACCESS || (ace->Mask & GENERIC_ALL);
-        bool effective = !(h->AceFlags & INHERIT_ONLY_ACE);
-        if (isSy && full && effective) systemFull = true;
-        if (isBa && full && effective) adminsFull = true;
+        const ts::AceEntry& ace = dacl.aces[i];
+        ASSERT_EQ(ace.type, ACCESS_ALLOWED_ACE_TYPE);
+        const bool isSy = ace.sid == "S-1-5-18", isBa = ace.sid == "S-1-5-32-544";
+        EXPECT_TRUE(isSy || isBa) << "only SYSTEM and Administrators may appear, not " << ace.sid;
+        if (isSy && ace.GrantsAll(KEY_ALL_ACCESS)) systemFull = true;
+        if (isBa && ace.GrantsAll(KEY_ALL_ACCESS)) adminsFull = true;
     }
     EXPECT_TRUE(systemFull);
     EXPECT_TRUE(adminsFull);

@@ -9,17 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "classkeys.h"
 #include "corelib.h"
 #include "testsupport.h"
 
 namespace {
 
 const wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-const std::wstring kClassKey = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
-const std::wstring kInprocKey = kClassKey + L"\\InprocServer32";
-const std::wstring kAuthKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\";
-const std::wstring kProvidersKey = kAuthKey + L"Credential Providers\\" CORELIB_PROVIDER_CLSID_TEXT;
-const std::wstring kFiltersKey = kAuthKey + L"Credential Provider Filters\\" CORELIB_PROVIDER_CLSID_TEXT;
+const std::wstring kClassKey = ts::kClassKey;
+const std::wstring kInprocKey = ts::kInprocKey;
+const std::wstring kAuthKey = ts::kAuthenticationKey;
+const std::wstring kProvidersKey = ts::kProvidersKey;
+const std::wstring kFiltersKey = ts::kFiltersKey;
 const wchar_t* const kWinlogonValues[] = {L"ginadll", L"AutoAdminLogon", L"DefaultUserName", L"DefaultDomainName",
                                           L"DefaultPassword"};
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dacl.h"
 #include "corelib.h"
 #include "objectsec.h"
 #include "testsupport.h"
@@ -367,33 +368,18 @@ TEST(AlertEvent, SignalSetsTheServiceEventOnlyWhenItExists) {
 
 // The DACL holds exactly SYSTEM and Administrators with full access, and is protected.
 void ExpectSystemAndAdministratorsOnly(HANDLE object, ACCESS_MASK allAccess) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_EQ(GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                              &sd),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PRESENT);
-    EXPECT_TRUE(control & SE_DACL_PROTECTED);
-    ASSERT_NE(dacl, nullptr) << "a NULL DACL lets everybody in";
-    ACL_SIZE_INFORMATION info = {};
-    ASSERT_TRUE(GetAclInformation(dacl, &info, sizeof(info), AclSizeInformation));
-    std::set<std::string> sids;
-    for (DWORD i = 0; i < info.AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_TRUE(ace->Mask == GENERIC_ALL || (ace->Mask & allAccess) == allAccess) << std::hex << ace->Mask;
-        LPWSTR text = nullptr;
-        ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, &text));
-        sids.insert(ts::Narrow(text));
-        LocalFree(text);
+    const ts::DaclView dacl = ts::ReadObjectDacl(object);
+    ASSERT_TRUE(dacl.read) << dacl.error;
+    EXPECT_TRUE(dacl.present);
+    EXPECT_TRUE(dacl.isProtected);
+    ASSERT_FALSE(dacl.nullDacl) << "a NULL DACL lets everybody in";
+    for (const ts::AceEntry& ace : dacl.aces) {
+        EXPECT_EQ(ace.type, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_TRUE(ace.mask == GENERIC_ALL || (ace.mask & allAccess) == allAccess) << std::hex << ace.mask;
     }
-    EXPECT_EQ(info.AceCount, 2u);
-    EXPECT_EQ(sids, (std::set<std::string>{"S-1-5-18", "S-1-5-32-544"}));
-    LocalFree(sd);
+    const std::vector<std::string> sids = dacl.Sids();
+    EXPECT_EQ(dacl.aces.size(), 2u);
+    EXPECT_EQ(std::set<std::string>(sids.begin(), sids.end()), (std::set<std::string>{"S-1-5-18", "S-1-5-32-544"}));
 }
 
 TEST(NamedObjectSecurity, MappingAndAlertEventAdmitOnlySystemAndAdministrators) {

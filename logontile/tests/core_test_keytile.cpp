@@ -16,17 +16,9 @@ const wchar_t kTwoLeft[] = L"用户名或密码错误,紧急登录有3次机会�
 const wchar_t kOneLeft[] = L"用户名或密码错误,紧急登录有3次机会，您还可以尝试1次.";
 const wchar_t kShutdownText[] = L"连续3次口令输入错误，系统将自动关机.";
 
-std::string Hex(HRESULT hr) {
-    char buf[16];
-    snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
+using ts::Hex;
 
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &n) ? name : L"";
-}
+using ts::ComputerName;
 
 using LogontileKeyTile = TileFixture;
 

@@ -24,11 +24,7 @@ constexpr NTSTATUS kUnsuccessful = static_cast<NTSTATUS>(0xC0000001);
 constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr HRESULT HrFromNt(NTSTATUS s) { return static_cast<HRESULT>(static_cast<ULONG>(s) | 0x10000000); }
 
-std::string Hex(HRESULT hr) {
-    char buf[16];
-    snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
+using ts::Hex;
 
 Bytes BlockBytes(const BYTE* p, DWORD n) { return p ? Bytes(p, p + n) : Bytes(); }
 

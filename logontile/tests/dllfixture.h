@@ -64,10 +64,6 @@ private:
 };
 
 // A result as text, for failure messages.
-inline std::string Hex(HRESULT hr) {
-    char buf[16];
-    snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
+using ts::Hex;
 
 }  // namespace lt

@@ -54,11 +54,6 @@ int ThreadDelta(const std::string& log) {
     return counts.size() >= 2 ? counts[1] - counts[0] : -100;
 }
 
-std::string ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &n) ? ts::Narrow(name) : "";
-}
 
 // The host's line for a packed logon of this type with the computer as domain. The strings follow the
 // fixed part of this architecture's layout: 36 bytes on 32-bit, 64 on 64-bit.
@@ -68,7 +63,7 @@ std::string SerialLine(int type, const std::string& user, const std::string& pas
 #else
     const size_t h = 36;
 #endif
-    const std::string domain = ComputerName();
+    const std::string domain = ts::Narrow(ts::ComputerName());
     const size_t d = domain.size() * 2, u = user.size() * 2;  // ASCII here
     return "SERIAL type=" + std::to_string(type) + " domain@" + std::to_string(h) + "+" + std::to_string(d) + "=\"" +
            domain + "\" user@" + std::to_string(h + d) + "+" + std::to_string(u) + "=\"" + user + "\" password@" +
@@ -261,6 +256,16 @@ const Scenario kScenarios[] = {
       "CALL ReportResult status=0xC000006E substatus=0xC0000072 hr=0x00000000 text=\"该帐户被禁用.\" icon=2",
       "VIOLATIONS 0"},
      {{7, "pw"}}, 1, -1, 0, L"pw"},
+    // LogonUI lets go of the module while the key thread polls: the thread's own reference keeps the
+    // module loaded (red with PinModule giving none: the host crashes as the thread wakes), and the
+    // module leaves the process once the thread has found the key and ended (red with the thread
+    // returning instead of ending through FreeLibraryAndExitThread). Nobody listens any more.
+    {"ReleasedWhileTheKeyThreadPollsUnloadsOnceItEnds", 1, 1, false, L"pw",
+     L"--account bob=pw lock-record 4 provider unlock select wait-key absent 2 5000 abandon key-in LTKEY1 "
+     L"wait-unload 5000",
+     {kSeenAbsent, "CALL DllCanUnloadNow hr=0x00000001", "ABANDON threads=1 loaded=1", "KEY in", "WAIT unloaded=1",
+      "VIOLATIONS 0"},
+     {}, 0, -1, 0, L"pw"},
     {"RefusesOtherFieldsAndALongPasswordOnDeselect", 1, 0, false, L"pw",
      L"provider logon select type 1 x type 4 y type 2 " + std::wstring(128, L'z') + L" deselect",
      {"CALL SetStringValue field=1 text=\"x\" hr=0x80070057", "CALL SetStringValue field=4 text=\"y\" hr=0x80070057",

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -32,15 +33,7 @@ constexpr NTSTATUS kDisabled = static_cast<NTSTATUS>(0xC0000072);
 constexpr ULONG kPackage = 0x4E47;
 constexpr DWORD kPeriod = 20;  // the key poll in these tests
 
-template <class Pred>
-bool WaitUntil(Pred pred, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        Sleep(5);
-    }
-    return true;
-}
+inline bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs) { return ts::WaitFor(pred, timeoutMs, 5); }
 
 inline std::string Utf8(const std::wstring& s) { return ts::Narrow(s); }
 

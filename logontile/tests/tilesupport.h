@@ -9,12 +9,14 @@
 
 #include "corelib.h"
 #include "prefs.h"
+#include "classkeys.h"
+#include "services.h"
 #include "testsupport.h"
 
 namespace lt {
 
-const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+using ts::kClassKey;
+using ts::kInprocKey;
 
 // Corelib finds the installation folder through the CLSID's InprocServer32 path; the tile reads
 // Config.ini there and the provider starts Sentry.exe there. Without this, both would be the test
@@ -47,17 +49,18 @@ public:
     }
     // The arguments the recorder was last started with; "" when it was not started in time.
     std::string ServiceArguments(DWORD waitMs) const {
-        DWORD start = GetTickCount();
-        for (;;) {
-            std::string text = ts::ReadFileBytes(Path(L"cmdline.txt"));
-            size_t first = text.find('\n');
-            if (first != std::string::npos) {
-                size_t second = text.find('\n', first + 1);
-                if (second != std::string::npos) return text.substr(first + 1, second - first - 1);
-            }
-            if (GetTickCount() - start >= waitMs) return "";
-            Sleep(20);
-        }
+        std::string arguments;
+        ts::WaitFor(
+            [&] {
+                std::string text = ts::ReadFileBytes(Path(L"cmdline.txt"));
+                size_t first = text.find('\n');
+                size_t second = first == std::string::npos ? first : text.find('\n', first + 1);
+                if (second == std::string::npos) return false;
+                arguments = text.substr(first + 1, second - first - 1);
+                return true;
+            },
+            waitMs, 20);
+        return arguments;
     }
 
 private:
@@ -91,23 +94,6 @@ inline long StoredSwitch(const wchar_t* name) {
 }
 
 // A bottom-up 24-bit BMP file of width x height pixels.
-inline std::string BmpFile(int width, int height) {
-    const int stride = (width * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biSizeImage = static_cast<DWORD>(stride * height);
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info);
-    file.bfSize = file.bfOffBits + info.biSizeImage;
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
-    bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
-    bytes.append(info.biSizeImage, '\x40');
-    return bytes;
-}
+inline std::string BmpFile(int width, int height) { return ts::SolidBmp(width, height, RGB(0x40, 0x40, 0x40)); }
 
 }  // namespace lt

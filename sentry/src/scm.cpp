@@ -71,12 +71,12 @@ DWORD WaitUntilStopped(SC_HANDLE service, HANDLE process) {
         DWORD state = StateOf(service);
         if (state == 0) return GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
         if (state == SERVICE_STOPPED) break;
-        if (GetTickCount() - start >= kStopWaitMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
+        if (GetTickCount() - start >= g_seams.stopWaitMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
         Sleep(100);
     }
     if (process) {
         DWORD spent = GetTickCount() - start;
-        DWORD left = spent < kStopWaitMs ? kStopWaitMs - spent : 0;
+        DWORD left = spent < g_seams.stopWaitMs ? g_seams.stopWaitMs - spent : 0;
         if (WaitForSingleObject(process, left) != WAIT_OBJECT_0) return ERROR_SERVICE_REQUEST_TIMEOUT;
     }
     return NO_ERROR;

@@ -21,7 +21,7 @@ constexpr Seams kBuiltIn = {
     kIntervalPeriodMs,   RealGetSwitch,         RealReadUserRecord,        RealKeyPresent,
     RealWriteLockRecord, RealCreateLockMapping, RealRegisterDeviceNotices, ResetAlertEvent,
     PorterService,       ArmIntervalTimer,      StopIntervalTimer,         WaitAlertServiceEvent,
-    RealLog,             RealReportStatus,          kPorterWaitMs,
+    RealLog,             RealReportStatus,          kPorterWaitMs,             kStopWaitMs,
 };
 }  // namespace
 

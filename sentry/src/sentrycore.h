@@ -44,6 +44,7 @@ struct Seams {
     void (*Log)(const wchar_t* text);                         // LogEvent
     BOOL(WINAPI* ReportStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);  // SetServiceStatus
     DWORD porterWaitMs;  // how long Porter may take to lock (kPorterWaitMs)
+    DWORD stopWaitMs;    // how long the command line waits for a stop (kStopWaitMs)
 };
 extern Seams g_seams;
 // The table as it is built in (for tests that restore it).

@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "servicethread.h"
 #include "sentrycore.h"
 #include "services.h"
 
@@ -76,13 +77,7 @@ class SentryHardeningRuntime : public ::testing::Test {
         g_porterStarts = 0;
     }
     void TearDown() override {
-        if (thread) {
-            if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
-                sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
-                WaitForSingleObject(thread, 10000);
-            }
-            CloseHandle(thread);
-        }
+        EndServiceThread(&thread);
         sentry::g_seams = sentry::DefaultSeams();
     }
     void Start() {
@@ -92,14 +87,7 @@ class SentryHardeningRuntime : public ::testing::Test {
                                                  sentry::CurrentStatus().dwCurrentState == SERVICE_RUNNING; },
                                 5000, 10));
     }
-    bool SendRemoval(DWORD timeoutMs) {
-        DEV_BROADCAST_DEVICEINTERFACE_W dbi = {};
-        dbi.dbcc_size = sizeof(dbi);
-        dbi.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&dbi),
-                                   SMTO_NORMAL, timeoutMs, &result) != 0;
-    }
+    bool SendRemoval(DWORD timeoutMs) { return ::SendRemoval(window, timeoutMs); }
     bool Answers(DWORD timeoutMs = 5000) { return ts::WindowAnswers(window, timeoutMs); }
     static void SessionChange(DWORD event, DWORD session) {
         WTSSESSION_NOTIFICATION n = {sizeof(n), session};

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "dacl.h"
+#include "installfolder.h"
 #include "corelib.h"
 #include "services.h"
 #include "testsupport.h"
@@ -26,19 +28,6 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
     return ts::WaitFor(condition, timeoutMs, 50);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(line);
-        start = end + 1;
-    }
-    return out;
-}
 
 // An object of the service's name made first by somebody else: owned by Users, open to everyone.
 SECURITY_ATTRIBUTES* SquatterSecurity() {
@@ -80,15 +69,7 @@ class SentryHardening : public ::testing::Test {
     // The install folder: the given service build as Sentry.exe, the given Porter build as Porter.exe,
     // and the libraries of the build.
     void Install(const std::wstring& sentryBuild, const std::wstring& porterBuild) {
-        ASSERT_TRUE(CopyFileW(ts::InExeDir(sentryBuild).c_str(), (dir + L"\\Sentry.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW(ts::InExeDir(porterBuild).c_str(), (dir + L"\\Porter.exe").c_str(), FALSE));
-        WIN32_FIND_DATAW fd;
-        HANDLE f = FindFirstFileW(ts::InExeDir(L"*.dll").c_str(), &fd);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE);
-        do {
-            CopyFileW(ts::InExeDir(fd.cFileName).c_str(), (dir + L"\\" + fd.cFileName).c_str(), FALSE);
-        } while (FindNextFileW(f, &fd));
-        FindClose(f);
+        InstallSentry(dir, sentryBuild, porterBuild);
     }
     ts::ChildResult Run(const std::wstring& args) { return ts::RunChild(L"\"" + dir + L"\\Sentry.exe\" " + args, 30000); }
     void StartService() {
@@ -104,11 +85,11 @@ class SentryHardening : public ::testing::Test {
 
     std::vector<DWORD> PorterPids() {
         std::vector<DWORD> pids;
-        for (const std::string& line : Lines(ts::ReadFileBytes(dir + L"\\PorterPids.txt")))
+        for (const std::string& line : ts::SplitLines(ts::ReadFileBytes(dir + L"\\PorterPids.txt")))
             pids.push_back(static_cast<DWORD>(strtoul(line.c_str(), nullptr, 10)));
         return pids;
     }
-    size_t PorterCalls() { return Lines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt")).size(); }
+    size_t PorterCalls() { return ts::SplitLines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt")).size(); }
     static bool Ended(DWORD pid) {
         HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid);
         if (!p) return true;
@@ -179,15 +160,10 @@ TEST_F(SentryHardening, StartGivesAnOpenSettingsKeyTheProtectedDacl) {
     Install(L"Sentry.exe", L"PorterRecorder.exe");
     StartService();
 
-    std::vector<BYTE> sd(4096);
-    DWORD size = static_cast<DWORD>(sd.size());
-    ASSERT_EQ(RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd.data(), &size), ERROR_SUCCESS);
     RegCloseKey(k);
-    wchar_t* text = nullptr;
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1,
-                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
-    EXPECT_EQ(ts::Narrow(text), ts::Narrow(kProtectedDacl));
-    LocalFree(text);
+    const ts::DaclView dacl = ts::ReadKeyDacl(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY);
+    ASSERT_TRUE(dacl.read) << dacl.error;
+    EXPECT_EQ(ts::Narrow(dacl.sddl), ts::Narrow(kProtectedDacl));
     ts::ChildResult r = Run(L"/stop");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
 }
@@ -224,6 +200,44 @@ TEST_F(SentryHardening, LockRecordMappingMadeBySomebodyElseGetsNoRecord) {
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     UnmapViewOfFile(view);
     CloseHandle(squat);
+}
+
+// A service that takes the stop but does not get to STOPPED within the command line's bound (1 s in
+// this build): /Uninstall says so with ERROR_SERVICE_REQUEST_TIMEOUT instead of success, for the
+// program file is still held, and deletes the service all the same: marked at once, gone as soon as
+// its process ends. Red with Uninstall returning success whatever the stop gave, or returning before
+// DeleteService when the stop failed.
+TEST_F(SentryHardening, UninstallOfAServiceThatDoesNotStopReportsTheTimeoutAndDeletesIt) {
+    Install(L"SentryStopHangs.exe", L"PorterRecorder.exe");
+    StartService();
+    SERVICE_STATUS_PROCESS ssp = {};
+    DWORD pid = ts::ServiceProcess(kService, &ssp) ? ssp.dwProcessId : 0;
+    ASSERT_NE(pid, 0u);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(process, nullptr) << GetLastError();
+
+    DWORD start = GetTickCount();
+    ts::ChildResult r = Run(L"/Uninstall");
+    DWORD took = GetTickCount() - start;
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT)) << r.output;
+    EXPECT_LT(took, 6000u) << "the command line did not keep to its bound";
+    EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the service did stop";
+    EXPECT_EQ(ts::ServiceState(kService), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceW(m, kService, DELETE) : nullptr;
+    EXPECT_NE(s, nullptr) << GetLastError();
+    if (s) {
+        EXPECT_FALSE(DeleteService(s));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE)) << "not marked for deletion";
+        CloseServiceHandle(s);
+    }
+    if (m) CloseServiceHandle(m);
+
+    // The stuck service is ended here, as a restart would end it.
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+    EXPECT_TRUE(WaitFor([] { return ts::ServiceState(kService) == 0; })) << "the service outlived its process";
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "dacl.h"
+#include "servicethread.h"
 #include "services.h"
 #include "testsupport.h"
 #include "sentrycore.h"
@@ -172,13 +174,7 @@ class SentryRuntime : public ::testing::Test {
         sentry::InitStatus();
     }
     void TearDown() override {
-        if (thread) {
-            if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
-                sentry::ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
-                WaitForSingleObject(thread, 10000);
-            }
-            CloseHandle(thread);
-        }
+        EndServiceThread(&thread);
         sentry::g_seams = sentry::DefaultSeams();
         g = nullptr;
     }
@@ -195,14 +191,7 @@ class SentryRuntime : public ::testing::Test {
         ASSERT_NE(window, nullptr);
     }
     // Sends a removal notice; true when the window answered within timeoutMs (false: it is waiting).
-    bool SendRemoval(DWORD timeoutMs) {
-        DEV_BROADCAST_DEVICEINTERFACE_W dbi = {};
-        dbi.dbcc_size = sizeof(dbi);
-        dbi.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&dbi),
-                                   SMTO_NORMAL, timeoutMs, &result) != 0;
-    }
+    bool SendRemoval(DWORD timeoutMs) { return ::SendRemoval(window, timeoutMs); }
     // True when the service thread answers messages again within the time.
     bool Answers(DWORD timeoutMs = 5000) { return ts::WindowAnswers(window, timeoutMs); }
     void SetAlert() {
@@ -478,25 +467,16 @@ TEST_F(SentryRuntime, AlertEventIsAutoResetAndOnlyForSystemAndAdministrators) {
     Start();
     HANDLE e = OpenEventW(READ_CONTROL | SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
     ASSERT_NE(e, nullptr) << GetLastError();
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_EQ(GetSecurityInfo(e, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_NE(dacl, nullptr) << "NULL DACL: everybody may set or reset the event";
-    ASSERT_EQ(dacl->AceCount, 2);
-    std::vector<std::wstring> sids;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_TRUE(ace->Mask == GENERIC_ALL || ace->Mask == EVENT_ALL_ACCESS) << std::hex << ace->Mask;
-        wchar_t* text = nullptr;
-        ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, &text));
-        sids.push_back(text);
-        LocalFree(text);
+    const ts::DaclView dacl = ts::ReadObjectDacl(e);
+    ASSERT_TRUE(dacl.read) << dacl.error;
+    ASSERT_FALSE(dacl.nullDacl) << "NULL DACL: everybody may set or reset the event";
+    ASSERT_TRUE(dacl.present);
+    ASSERT_EQ(dacl.aces.size(), 2u);
+    for (const ts::AceEntry& ace : dacl.aces) {
+        EXPECT_EQ(ace.type, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_TRUE(ace.mask == GENERIC_ALL || ace.mask == EVENT_ALL_ACCESS) << std::hex << ace.mask;
     }
-    LocalFree(sd);
-    EXPECT_EQ(sids, (std::vector<std::wstring>{L"S-1-5-18", L"S-1-5-32-544"}));
+    EXPECT_EQ(dacl.Sids(), (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
 
     SetEvent(e);
     EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "installfolder.h"
 #include "corelib.h"
 #include "services.h"
 #include "testsupport.h"
@@ -45,19 +46,6 @@ void RemoveAnyService() {
     WaitFor([] { return !Installed(); });
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-        start = end + 1;
-    }
-    return out;
-}
 
 // One key mode: how its key is enrolled, plugged, pulled and how its removal is announced.
 struct KeyMode {
@@ -88,17 +76,7 @@ class SentryService : public ::testing::Test {
 
     // The install folder: the given service build as Sentry.exe, the recording Porter as Porter.exe,
     // and the libraries of the build.
-    void Install(const std::wstring& sentryBuild) {
-        ASSERT_TRUE(CopyFileW(ts::InExeDir(sentryBuild).c_str(), (dir + L"\\Sentry.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW(ts::InExeDir(L"PorterRecorder.exe").c_str(), (dir + L"\\Porter.exe").c_str(), FALSE));
-        WIN32_FIND_DATAW fd;
-        HANDLE f = FindFirstFileW(ts::InExeDir(L"*.dll").c_str(), &fd);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE);
-        do {
-            CopyFileW(ts::InExeDir(fd.cFileName).c_str(), (dir + L"\\" + fd.cFileName).c_str(), FALSE);
-        } while (FindNextFileW(f, &fd));
-        FindClose(f);
-    }
+    void Install(const std::wstring& sentryBuild) { InstallSentry(dir, sentryBuild, L"PorterRecorder.exe"); }
     ts::ChildResult Run(const std::wstring& args) {
         return ts::RunChild(L"\"" + dir + L"\\Sentry.exe\" " + args, 30000);
     }
@@ -110,7 +88,7 @@ class SentryService : public ::testing::Test {
             << "the service's window cannot be found from here";
     }
     // The test Porter's record: one line per run, its command line and, after a tab, its desktop.
-    std::vector<std::string> PorterRuns() { return Lines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt")); }
+    std::vector<std::string> PorterRuns() { return ts::SplitLines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt"), true); }
     std::vector<std::string> PorterCalls() {
         std::vector<std::string> out;
         for (const std::string& run : PorterRuns()) out.push_back(run.substr(0, run.find('\t')));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "classkeys.h"
 #include "corelib.h"
 #include "testbuild.h"
 #include "services.h"
@@ -23,20 +24,14 @@ namespace {
 
 const wchar_t kServiceName[] = L"Sentry";
 const wchar_t kServiceWindow[] = L"ZARN_MessageOnlyWindow";
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
-const wchar_t kProvidersKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\" CORELIB_PROVIDER_CLSID_TEXT;
-const wchar_t kFiltersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Provider "
-                              L"Filters\\" CORELIB_PROVIDER_CLSID_TEXT;
+using ts::kFiltersKey;
+using ts::kInprocKey;
+using ts::kProvidersKey;
 const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 const wchar_t kTokenInterface[] = L"\\\\?\\hid#vid_096e&pid_0006#1";
 const DWORD kTokenLow = 0x20120816, kTokenHigh = 0x0101;
 
-std::string Hex(DWORD v) {
-    char buf[16];
-    snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(v));
-    return buf;
-}
+using ts::Hex;
 
 std::string Num(double v) {
     char buf[32];
@@ -44,12 +39,7 @@ std::string Num(double v) {
     return buf;
 }
 
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!GetComputerNameW(name, &n)) return L"";
-    return name;
-}
+using ts::ComputerName;
 
 std::wstring UserName() {
     wchar_t name[256] = {};
@@ -89,19 +79,6 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-        start = end + 1;
-    }
-    return out;
-}
 
 std::string Trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
@@ -381,7 +358,7 @@ LONG PeekLockType() {
 }
 
 std::vector<std::string> PorterRuns(const std::wstring& dir) {
-    return SplitLines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt"));
+    return ts::SplitLines(ts::ReadFileBytes(dir + L"\\PorterCalls.txt"), true);
 }
 
 void CleanMachine() {

@@ -34,6 +34,18 @@ bool QueryService(const wchar_t* name, SERVICE_STATUS* status) {
     return ok;
 }
 
+bool ServiceProcess(const wchar_t* name, SERVICE_STATUS_PROCESS* status) {
+    SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!m) return false;
+    SC_HANDLE s = OpenServiceW(m, name, SERVICE_QUERY_STATUS);
+    DWORD needed = 0;
+    bool ok = s && QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(status), sizeof(*status),
+                                        &needed);
+    if (s) CloseServiceHandle(s);
+    CloseServiceHandle(m);
+    return ok;
+}
+
 DWORD ServiceState(const wchar_t* name) {
     SERVICE_STATUS st;
     return QueryService(name, &st) ? st.dwCurrentState : 0;

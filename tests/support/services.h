@@ -19,6 +19,8 @@ bool StopsAnswering(HWND window, DWORD probeMs, DWORD boundMs);
 
 // The service's status as the service control manager reports it; false when it is not installed.
 bool QueryService(const wchar_t* name, SERVICE_STATUS* status);
+// The same with its process id (QueryServiceStatusEx); false when it is not installed.
+bool ServiceProcess(const wchar_t* name, SERVICE_STATUS_PROCESS* status);
 // Its current state, 0 when it is not installed.
 DWORD ServiceState(const wchar_t* name);
 // Stops and deletes the service if it exists, and waits (bounded) until it is gone.

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 #include <shellapi.h>
+#include <stdio.h>
 
 namespace ts {
 
@@ -209,6 +210,57 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 std::string WineFact(const char* fact) {
     return std::string("environment check, not the product: the test relies on Wine 8's ") + fact +
            ", and this Wine behaves otherwise";
+}
+
+std::string Hex(unsigned long value) {
+    char buf[16];
+    snprintf(buf, sizeof(buf), "0x%08lX", value);
+    return buf;
+}
+
+std::wstring ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &n) ? std::wstring(name, n) : std::wstring();
+}
+
+std::vector<std::string> SplitLines(const std::string& text, bool keepEmpty) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (keepEmpty || !line.empty()) out.push_back(line);
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string SolidBmp(int width, int height, COLORREF colour) {
+    const int row = ((width * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + row * height;
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(row * height);
+    std::string out(reinterpret_cast<const char*>(&file), sizeof(file));
+    out.append(reinterpret_cast<const char*>(&info), sizeof(info));
+    std::string line(row, '\0');
+    for (int x = 0; x < width; ++x) {
+        line[x * 3] = static_cast<char>(GetBValue(colour));
+        line[x * 3 + 1] = static_cast<char>(GetGValue(colour));
+        line[x * 3 + 2] = static_cast<char>(GetRValue(colour));
+    }
+    for (int y = 0; y < height; ++y) out += line;
+    return out;
 }
 
 }  // namespace ts

@@ -69,6 +69,15 @@ class Restore {
     T saved_;
 };
 
+// A number as the tests print it: 0x and eight upper-case hex digits (an HRESULT, a serial).
+std::string Hex(unsigned long value);
+// The computer's NetBIOS name, empty when it cannot be read.
+std::wstring ComputerName();
+// The text's lines without their CR/LF; empty lines are kept only when asked for.
+std::vector<std::string> SplitLines(const std::string& text, bool keepEmpty = false);
+// A 24-bit bottom-up BMP file of one colour.
+std::string SolidBmp(int width, int height, COLORREF colour);
+
 // The message of an assertion about Wine itself rather than about the product (an environment
 // check): a newer Wine that behaves otherwise fails with this, and the test's premise needs a look.
 std::string WineFact(const char* fact);

@@ -10,6 +10,7 @@
 #include <tlhelp32.h>
 
 #include "corelib.h"
+#include "testsupport.h"
 #include "threads.h"
 #include "usbdisk.h"
 
@@ -38,11 +39,7 @@ std::string Utf8(const std::wstring& s) {
     return out;
 }
 
-std::string Hr(HRESULT hr) {
-    char buf[16];
-    snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
+std::string Hr(HRESULT hr) { return ts::Hex(static_cast<unsigned long>(hr)); }
 
 bool TextType(CREDENTIAL_PROVIDER_FIELD_TYPE t) {
     return t == CPFT_LARGE_TEXT || t == CPFT_SMALL_TEXT || t == CPFT_COMMAND_LINK || t == CPFT_EDIT_TEXT ||
@@ -481,6 +478,9 @@ HRESULT Host::Load(const std::wstring& dllPath, const CLSID& clsid) {
         return HRESULT_FROM_WIN32(error);
     }
     Log("LOAD %s", Quote(dllPath).c_str());
+    wchar_t loaded[MAX_PATH];
+    DWORD n = GetModuleFileNameW(module_, loaded, MAX_PATH);
+    modulePath_ = n && n < MAX_PATH ? std::wstring(loaded, n) : dllPath;
     typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module_, "DllGetClassObject"));
     if (!getClassObject || !GetProcAddress(module_, "DllCanUnloadNow")) {
@@ -1021,6 +1021,31 @@ HRESULT Host::Close() {
     }
     fields_.clear();
     return result;
+}
+
+void Host::Abandon() {
+    HMODULE module = module_;
+    const int threads = module ? CountThreads(module) : 0;
+    if (Close() != S_OK && module) FreeLibrary(module);
+    const bool loaded = !modulePath_.empty() && GetModuleHandleW(modulePath_.c_str()) != nullptr;
+    Log("ABANDON threads=%d loaded=%d", threads, loaded);
+}
+
+bool Host::WaitUnloaded(DWORD timeoutMs) {
+    bool gone = false;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Pump();
+        if (modulePath_.empty() || !GetModuleHandleW(modulePath_.c_str())) {
+            gone = !modulePath_.empty();
+            break;
+        }
+        if (GetTickCount() - start >= timeoutMs) break;
+        // The module goes on the last of its threads: look again every few milliseconds.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    Log("WAIT unloaded=%d", gone);
+    return gone;
 }
 
 // ---------------------------------------------------------------------------------------------

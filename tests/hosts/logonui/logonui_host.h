@@ -139,6 +139,12 @@ public:
     bool WatchAlertEvent();
     // UnAdvise and release everything, then DllCanUnloadNow (and FreeLibrary when it allows).
     HRESULT Close();
+    // LogonUI going away: Close, then its reference on the module goes even where DllCanUnloadNow
+    // refused. Logs the module's threads before and whether the module is still loaded after: one
+    // whose threads still run must keep itself loaded until they end.
+    void Abandon();
+    // Pumps until the module Load loaded has left the process; false on timeout.
+    bool WaitUnloaded(DWORD timeoutMs);
 
     const std::vector<Field>& fields() const { return fields_; }
     HMODULE module() const { return module_; }
@@ -178,6 +184,7 @@ private:
     std::vector<std::string> lines_;
 
     HMODULE module_ = nullptr;
+    std::wstring modulePath_;  // as loaded, to look the module up once the handle is given back
     CLSID clsid_;  // the class the serialization must name; the product's unless loaded otherwise
     IClassFactory* factory_ = nullptr;
     ICredentialProvider* provider_ = nullptr;

@@ -32,6 +32,8 @@ const char kUsage[] =
     "  key-in SERIAL | key-out SERIAL | lock-record TYPE\n"
     "  wait-key absent|present N MS  wait for N more key checks of the tile with that result\n"
     "  threads                    log the count of threads started in the module\n"
+    "  abandon                    close, then give the module back even if it refuses to unload\n"
+    "  wait-unload MS             wait until the module has left the process\n"
     "  switches                   log QJ_LockThread and QJ_HotKey as stored (-1 missing)\n";
 
 // The Windows password provider, a foreign CLSID for filter lists.
@@ -290,6 +292,15 @@ int wmain(int argc, wchar_t** argv) {
                              ReadSwitch(L"QJ_HotKey"));
                 } else if (verb == L"alert-event") {
                     host.WatchAlertEvent();
+                } else if (verb == L"abandon") {
+                    host.Abandon();
+                    closed = true;
+                } else if (verb == L"wait-unload") {
+                    if (!operand(&a) || !ParseNumber(a, &n)) {
+                        exitCode = usage("wait-unload MS");
+                        break;
+                    }
+                    host.WaitUnloaded(n);
                 } else if (verb == L"close") {
                     host.Close();
                     closed = true;

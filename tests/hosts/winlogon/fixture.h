@@ -7,6 +7,7 @@
 #include <dbt.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,26 @@ protected:
     }
     Winlogon& W = Winlogon::Get();
     std::wstring ginaFolder_;
+};
+
+// A host with an enrolled removable key and a second, foreign one, under the switches a test sets.
+class GatehookKeyHost : public GatehookHost {
+public:
+    struct SwitchValue {
+        const wchar_t* name;
+        DWORD value;
+    };
+
+protected:
+    void SetUpKeys(const wchar_t* enrolled, const wchar_t* other, std::initializer_list<SwitchValue> switches,
+                   const std::wstring& password = L"") {
+        key_ = ts::UsbDisk::RemovableMedia(enrolled);
+        other_ = ts::UsbDisk::RemovableMedia(other);
+        for (const SwitchValue& s : switches) SetSwitch(s.name, s.value);
+        StoreRecord(L"Admin", password, {key_.Id(true)});
+    }
+    ts::UsbDisk key_{L""};
+    ts::UsbDisk other_{L""};
 };
 
 // Ends every dialog when the Wlx call on the main thread has not returned within ms: a notice that

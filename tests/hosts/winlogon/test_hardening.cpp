@@ -39,17 +39,12 @@ BOOL WINAPI UnreadableRecord(uinfo* record) {
     return FALSE;
 }
 
-class GatehookHardening : public GatehookHost {
+class GatehookHardening : public GatehookKeyHost {
 protected:
     void SetUp() override {
         GatehookHost::SetUp();
-        key_ = ts::UsbDisk::RemovableMedia(kEnrolledInstance);
-        other_ = ts::UsbDisk::RemovableMedia(kOtherInstance);
-        SetSwitch(L"QJ_KaiJiChcekKey", 1);
-        SetSwitch(L"QJ_SuoPingCheckKey", 1);
-        SetSwitch(L"QJ_RemoveLock", 0);
-        SetSwitch(L"QJ_IntervalMonitor", 0);
-        StoreRecord(L"Admin", L"", {key_.Id(true)});
+        SetUpKeys(kEnrolledInstance, kOtherInstance,
+                  {{L"QJ_KaiJiChcekKey", 1}, {L"QJ_SuoPingCheckKey", 1}, {L"QJ_RemoveLock", 0}, {L"QJ_IntervalMonitor", 0}});
         std::lock_guard<std::mutex> g(g_logLock);
         g_logged.clear();
     }
@@ -64,13 +59,6 @@ protected:
         ASSERT_TRUE(W.Initialize());
         lstrcpynW(W.standin->userName, L"Admin", 64);
     }
-    static void TryPassword(Driver& d, HWND emergency, const std::wstring& text) {
-        SetDlgItemTextW(emergency, 1041, L"");
-        d.Type(emergency, 1041, text);
-        d.Click(emergency, IDOK);
-    }
-    ts::UsbDisk key_{L""};
-    ts::UsbDisk other_{L""};
 };
 
 // With the key still in when the notice opens (the interval lock, Win+L), a device arrival is no
@@ -108,14 +96,12 @@ TEST_F(GatehookHardening, KeyLeftInAtTheLockMustBePulledBeforeAnArrivalUnlocks) 
 TEST_F(GatehookHardening, UnreadableRecordMakesTheEmergencyLoginTakeNoPassword) {
     Boot(UnreadableRecord);
     Driver d([&](Driver& d) {
-        HWND notice = d.WaitBootNotice();
-        if (!notice) return;
-        d.PressF8();
-        HWND e = d.WaitTitled(HOST_EMERGENCY_TITLE);
+        HWND notice = nullptr;
+        HWND e = d.OpenEmergency(&notice);
         if (!e) return;
         for (const wchar_t* typed : {L"806", L"806", L"806", L"anything"}) {
             SCOPED_TRACE(ts::Narrow(typed));
-            TryPassword(d, e, typed);
+            d.TryPassword(e, typed);
             EXPECT_EQ(d.TextBecomes(e, 1042, kUnreadable), kUnreadable);
             if (!d.StaysUp(e, 300)) return d.Fail("the emergency login ended on an unreadable record");
         }
@@ -222,10 +208,8 @@ TEST_F(GatehookHardening, EmergencyDialogClearsThePasswordWhicheverWayItEnds) {
             g_editLengthsAtDestroy.clear();
         }
         Driver d([&](Driver& d) {
-            HWND notice = d.WaitBootNotice();
-            if (!notice) return;
-            d.PressF8();
-            HWND e = d.WaitTitled(HOST_EMERGENCY_TITLE);
+            HWND notice = nullptr;
+            HWND e = d.OpenEmergency(&notice);
             if (!e) return;
             for (size_t i = 0; i < c.passwords.size(); ++i) {
                 if (c.cancel) {
@@ -234,7 +218,7 @@ TEST_F(GatehookHardening, EmergencyDialogClearsThePasswordWhicheverWayItEnds) {
                         return d.Fail("the typing did not reach the edit control");
                     continue;
                 }
-                TryPassword(d, e, c.passwords[i]);
+                d.TryPassword(e, c.passwords[i]);
                 if (!c.statuses[i].empty() && d.TextBecomes(e, 1042, c.statuses[i]) != c.statuses[i])
                     return d.Fail("the emergency login did not take the password");
             }
@@ -258,29 +242,6 @@ TEST_F(GatehookHardening, EmergencyDialogClearsThePasswordWhicheverWayItEnds) {
 
 // ---- GDI+ out of memory while the user picture loads ----
 
-std::string SolidBmp(int w, int h, BYTE r, BYTE g, BYTE b) {
-    int row = ((w * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER fh = {};
-    BITMAPINFOHEADER ih = {};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(ih);
-    fh.bfSize = fh.bfOffBits + row * h;
-    ih.biSize = sizeof(ih);
-    ih.biWidth = w;
-    ih.biHeight = h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 24;
-    std::string out(reinterpret_cast<char*>(&fh), sizeof(fh));
-    out.append(reinterpret_cast<char*>(&ih), sizeof(ih));
-    std::string line(row, '\0');
-    for (int x = 0; x < w; ++x) {
-        line[x * 3] = static_cast<char>(b);
-        line[x * 3 + 1] = static_cast<char>(g);
-        line[x * 3 + 2] = static_cast<char>(r);
-    }
-    for (int y = 0; y < h; ++y) out += line;
-    return out;
-}
 
 // GDI+'s allocator and its bitmap creation as they answer when memory has run out.
 void* WINAPI NoMemory(size_t) { return nullptr; }
@@ -292,7 +253,7 @@ int WINAPI BitmapOutOfMemory(const WCHAR*, void** bitmap) {
 TEST_F(GatehookHardening, OutOfMemoryInGdiplusGivesTheDefaultPicture) {
     std::wstring folder = WriteConfig(L"");
     std::wstring picture = folder + L"\\me.bmp";
-    ASSERT_TRUE(ts::WriteFileBytes(picture, SolidBmp(40, 30, 0x20, 0xC0, 0x40)));
+    ASSERT_TRUE(ts::WriteFileBytes(picture, ts::SolidBmp(40, 30, RGB(0x20, 0xC0, 0x40))));
     WriteConfig(L"UserPic=" + picture + L"\r\n");
     SetSwitch(L"QJ_SuoPingCheckKey", 0);
     Boot();

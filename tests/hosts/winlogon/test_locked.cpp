@@ -9,16 +9,12 @@ const wchar_t kOtherInstance[] = L"7&88888888&0&RM";
 const wchar_t kInsertKey[] = L"请插入KEY解锁计算机";
 const COLORREF kDefaultPictureBackground = RGB(0x2B, 0x57, 0x9A);  // drawn by make_bitmaps.py
 
-class GatehookLockedNotice : public GatehookHost {
+class GatehookLockedNotice : public GatehookKeyHost {
 protected:
     void SetUp() override {
         GatehookHost::SetUp();
-        key_ = ts::UsbDisk::RemovableMedia(kEnrolledInstance);
-        other_ = ts::UsbDisk::RemovableMedia(kOtherInstance);
-        SetSwitch(L"QJ_SuoPingCheckKey", 0);
-        SetSwitch(L"QJ_RemoveLock", 0);
-        SetSwitch(L"QJ_IntervalMonitor", 0);
-        StoreRecord(L"Admin", L"", {key_.Id(true)});
+        SetUpKeys(kEnrolledInstance, kOtherInstance,
+                  {{L"QJ_SuoPingCheckKey", 0}, {L"QJ_RemoveLock", 0}, {L"QJ_IntervalMonitor", 0}});
     }
     void Boot() { ASSERT_TRUE(W.Boot(L"full")); }
     // Leaves the notice by the key: plugs it and announces it.
@@ -27,8 +23,6 @@ protected:
         d.Arrival(n, DBT_DEVTYP_VOLUME);
         if (!d.WaitGone(n)) d.Fail("the key's arrival left the notice up");
     }
-    ts::UsbDisk key_{L""};
-    ts::UsbDisk other_{L""};
 };
 
 // The button unlocks without a password unless the key is required, or the key is out while its
@@ -105,35 +99,12 @@ TEST_F(GatehookLockedNotice, NoMessageEmptiesTheMessageText) {
     }
 }
 
-std::string SolidBmp(int w, int h, BYTE r, BYTE g, BYTE b) {
-    int row = ((w * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER fh = {};
-    BITMAPINFOHEADER ih = {};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(ih);
-    fh.bfSize = fh.bfOffBits + row * h;
-    ih.biSize = sizeof(ih);
-    ih.biWidth = w;
-    ih.biHeight = h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 24;
-    std::string out(reinterpret_cast<char*>(&fh), sizeof(fh));
-    out.append(reinterpret_cast<char*>(&ih), sizeof(ih));
-    std::string line(row, '\0');
-    for (int x = 0; x < w; ++x) {
-        line[x * 3] = static_cast<char>(b);
-        line[x * 3 + 1] = static_cast<char>(g);
-        line[x * 3 + 2] = static_cast<char>(r);
-    }
-    for (int y = 0; y < h; ++y) out += line;
-    return out;
-}
 
 // The user picture from Config.ini fills the frame; without a readable one the built-in picture does.
 TEST_F(GatehookLockedNotice, PaintsTheUserPictureOrTheDefault) {
     std::wstring folder = WriteConfig(L"");
     std::wstring picture = folder + L"\\me.bmp";
-    ASSERT_TRUE(ts::WriteFileBytes(picture, SolidBmp(40, 30, 0x20, 0xC0, 0x40)));
+    ASSERT_TRUE(ts::WriteFileBytes(picture, ts::SolidBmp(40, 30, RGB(0x20, 0xC0, 0x40))));
     ts::WriteFileBytes(folder + L"\\broken.jpg", "not a picture");
     Boot();
     struct {
@@ -177,43 +148,6 @@ TEST_F(GatehookLockedNotice, StatusTextIsRed) {
         UnlockByKey(d, n, key_);
     });
     EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
-}
-
-// Only the arrival of the enrolled key unlocks; the record is read afresh for it.
-TEST_F(GatehookLockedNotice, UnlocksOnTheArrivalOfTheEnrolledKeyOnly) {
-    SetSwitch(L"QJ_SuoPingCheckKey", 1);
-    Boot();
-    struct {
-        DWORD type;
-        bool enrolledIn;
-        bool otherIn;
-        bool unlocks;
-    } cases[] = {
-        {DBT_DEVTYP_PORT, true, false, false},
-        {DBT_DEVTYP_VOLUME, false, true, false},
-        {DBT_DEVTYP_VOLUME, true, false, true},
-        {DBT_DEVTYP_DEVICEINTERFACE, true, false, true},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << c.type << " enrolled " << c.enrolledIn);
-        key_.Pull();
-        other_.Pull();
-        Driver d([&](Driver& d) {
-            HWND n = d.WaitTitled(HOST_LOCKED_TITLE);
-            if (!n) return;
-            if (c.enrolledIn) key_.Plug();
-            if (c.otherIn) other_.Plug();
-            if (!d.Arrival(n, c.type)) return d.Fail("the notice did not take the arrival");
-            if (c.unlocks) {
-                if (!d.WaitGone(n)) d.Fail("the key's arrival left the notice up");
-                return;
-            }
-            if (!d.StaysUp(n)) return d.Fail("the notice closed without the key");
-            other_.Pull();
-            UnlockByKey(d, n, key_);
-        });
-        EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
-    }
 }
 
 TEST_F(GatehookLockedNotice, ArrivalReadsTheRecordAfresh) {

@@ -10,35 +10,17 @@ const wchar_t kTwoLeft[] = L"口令输入错误，您还可以尝试2次。";
 const wchar_t kOneLeft[] = L"口令输入错误，您还可以尝试1次。";
 const wchar_t kShutdownText[] = L"口令3次输入错误，Windows将自动关机！";
 
-class GatehookBootNotice : public GatehookHost {
+class GatehookBootNotice : public GatehookKeyHost {
 protected:
     void SetUp() override {
         GatehookHost::SetUp();
-        key_ = ts::UsbDisk::RemovableMedia(kEnrolledInstance);
-        other_ = ts::UsbDisk::RemovableMedia(kOtherInstance);
-        SetSwitch(L"QJ_KaiJiChcekKey", 1);
-        SetSwitch(L"QJ_RemoveLock", 1);
-        SetSwitch(L"QJ_IntervalMonitor", 0);
-        StoreRecord(L"Admin", password_, {key_.Id(true)});
+        SetUpKeys(kEnrolledInstance, kOtherInstance,
+                  {{L"QJ_KaiJiChcekKey", 1}, {L"QJ_RemoveLock", 1}, {L"QJ_IntervalMonitor", 0}}, password_);
     }
     void Boot() {
         ASSERT_TRUE(W.Boot(L"full"));
         lstrcpynW(W.standin->userName, L"Admin", 64);
     }
-    // Opens the emergency login from the notice; nullptr (and the test failed) when it does not come.
-    static HWND OpenEmergency(Driver& d, HWND* notice) {
-        *notice = d.WaitBootNotice();
-        if (!*notice) return nullptr;
-        d.PressF8();
-        return d.WaitTitled(HOST_EMERGENCY_TITLE);
-    }
-    static void TryPassword(Driver& d, HWND emergency, const std::wstring& text) {
-        SetDlgItemTextW(emergency, 1041, L"");
-        d.Type(emergency, 1041, text);
-        d.Click(emergency, IDOK);
-    }
-    ts::UsbDisk key_{L""};
-    ts::UsbDisk other_{L""};
     std::wstring password_;
 };
 
@@ -51,46 +33,6 @@ TEST_F(GatehookBootNotice, KeyPresentAtOpenGoesStraightToMsgina) {
     ASSERT_EQ(W.dialogs.size(), 1u);
     EXPECT_EQ(W.dialogs[0].templateId, 121u);
     EXPECT_EQ(W.CountOf(SE_LoggedOutSAS), 1);
-}
-
-// Only a volume or device-interface arrival of the enrolled key ends the notice.
-TEST_F(GatehookBootNotice, EndsOnTheArrivalOfTheEnrolledKeyOnly) {
-    Boot();
-    struct {
-        DWORD type;
-        bool enrolledIn;
-        bool otherIn;
-        bool ends;
-    } cases[] = {
-        {DBT_DEVTYP_PORT, true, false, false},
-        {DBT_DEVTYP_VOLUME, false, true, false},
-        {DBT_DEVTYP_DEVICEINTERFACE, false, true, false},
-        {DBT_DEVTYP_VOLUME, true, false, true},
-        {DBT_DEVTYP_DEVICEINTERFACE, true, false, true},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << c.type << " enrolled " << c.enrolledIn);
-        key_.Pull();
-        other_.Pull();
-        int msgina = W.CountOf(SE_LoggedOutSAS);
-        Driver d([&](Driver& d) {
-            HWND n = d.WaitBootNotice();
-            if (!n) return;
-            if (c.enrolledIn) key_.Plug();
-            if (c.otherIn) other_.Plug();
-            if (!d.Arrival(n, c.type)) return d.Fail("the notice did not take the arrival");
-            if (c.ends) {
-                if (!d.WaitGone(n)) d.Fail("the notice stayed up");
-                return;
-            }
-            if (!d.StaysUp(n)) return d.Fail("the notice closed");
-            d.Command(n, 1019);
-        });
-        int action = W.LoggedOutSAS();
-        d.Join();
-        EXPECT_EQ(action, c.ends ? WLX_SAS_ACTION_LOGON : WLX_SAS_ACTION_SHUTDOWN);
-        EXPECT_EQ(W.CountOf(SE_LoggedOutSAS), msgina + (c.ends ? 1 : 0));
-    }
 }
 
 TEST_F(GatehookBootNotice, TokenArrivalEndsTheNoticeInTokenMode) {
@@ -135,7 +77,7 @@ TEST_F(GatehookBootNotice, F8OpensOneEmergencyLogin) {
     Boot();
     Driver d([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
         d.PressF8();
         // Nothing to wait on when nothing should happen: a second login would show within this time.
@@ -159,7 +101,7 @@ TEST_F(GatehookBootNotice, F8StillWorksAtTheNextNotice) {
         SCOPED_TRACE(round);
         Driver d([&](Driver& d) {
             HWND n = nullptr;
-            HWND e = OpenEmergency(d, &n);
+            HWND e = d.OpenEmergency(&n);
             if (!e) return;
             d.Click(e, IDCANCEL);
             d.WaitGone(e);
@@ -173,7 +115,7 @@ TEST_F(GatehookBootNotice, EmptyPasswordDoesNothing) {
     Boot();
     Driver d([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
         d.Click(e, IDOK);
         if (!d.StaysUp(e)) return d.Fail("an empty password closed the emergency login");
@@ -217,9 +159,9 @@ TEST_P(GatehookEmergencyPassword, OpensTheLogonOnlyForTheRightPassword) {
     Boot();
     Driver d([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
-        TryPassword(d, e, c.typed);
+        d.TryPassword(e, c.typed);
         if (c.right) {
             if (!d.WaitGone(n)) d.Fail("the right password left the notice up");
             return;
@@ -243,10 +185,10 @@ TEST_F(GatehookBootNotice, RightPasswordWithTheKeyInKeepsTheRemovalLock) {
     Boot();
     Driver d([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
         key_.Plug();  // no arrival notice: the key is there when the password is checked
-        TryPassword(d, e, L"806");
+        d.TryPassword(e, L"806");
         if (!d.WaitGone(n)) d.Fail("the right password left the notice up");
     });
     EXPECT_EQ(W.LoggedOutSAS(), WLX_SAS_ACTION_LOGON);
@@ -259,13 +201,13 @@ TEST_F(GatehookBootNotice, ThreeWrongPasswordsShutDown) {
     Boot();
     Driver d([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
-        TryPassword(d, e, L"1");
+        d.TryPassword(e, L"1");
         EXPECT_EQ(d.TextBecomes(e, 1042, kTwoLeft), kTwoLeft);
-        TryPassword(d, e, L"2");
+        d.TryPassword(e, L"2");
         EXPECT_EQ(d.TextBecomes(e, 1042, kOneLeft), kOneLeft);
-        TryPassword(d, e, L"3");
+        d.TryPassword(e, L"3");
         if (!d.WaitGone(n)) d.Fail("the third wrong password left the notice up");
     });
     EXPECT_EQ(W.LoggedOutSAS(), WLX_SAS_ACTION_SHUTDOWN);
@@ -284,18 +226,18 @@ TEST_F(GatehookBootNotice, WrongTriesSurviveReopeningUntilARightPassword) {
     Boot();
     Driver first([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
-        TryPassword(d, e, L"1");
+        d.TryPassword(e, L"1");
         EXPECT_EQ(d.TextBecomes(e, 1042, kTwoLeft), kTwoLeft);
         d.Command(e, IDCANCEL);
         d.WaitGone(e);
         d.PressF8();
         e = d.WaitTitled(HOST_EMERGENCY_TITLE);
         if (!e) return;
-        TryPassword(d, e, L"2");
+        d.TryPassword(e, L"2");
         EXPECT_EQ(d.TextBecomes(e, 1042, kOneLeft), kOneLeft);
-        TryPassword(d, e, L"806");
+        d.TryPassword(e, L"806");
         if (!d.WaitGone(n)) d.Fail("the right password left the notice up");
     });
     EXPECT_EQ(W.LoggedOutSAS(), WLX_SAS_ACTION_LOGON);
@@ -303,9 +245,9 @@ TEST_F(GatehookBootNotice, WrongTriesSurviveReopeningUntilARightPassword) {
 
     Driver second([&](Driver& d) {
         HWND n = nullptr;
-        HWND e = OpenEmergency(d, &n);
+        HWND e = d.OpenEmergency(&n);
         if (!e) return;
-        TryPassword(d, e, L"1");
+        d.TryPassword(e, L"1");
         EXPECT_EQ(d.TextBecomes(e, 1042, kTwoLeft), kTwoLeft) << "the right password reset the count";
         d.Command(e, IDCANCEL);
         d.WaitGone(e);
