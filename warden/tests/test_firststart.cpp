@@ -1,0 +1,152 @@
+// The first-start choice of device mode in this process, over the real switches and the token
+// stand-in; its box comes through the panel's box seam.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bkres.h"
+#include "corelib.h"
+#include "firststartdlg.h"
+#include "keys.h"
+#include "panelhost.h"
+#include "panelseams.h"
+#include "testsupport.h"
+#include "tokensim.h"
+#include "uikit.h"
+
+namespace tk = ts::tokensim;
+using warden::FirstStartDlg;
+
+namespace {
+
+struct Box {
+    std::wstring text, caption;
+    UINT type;
+};
+std::vector<Box> g_boxes;
+
+int RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    g_boxes.push_back({text, caption, type});
+    return IDOK;
+}
+
+class FirstStart : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { BkLoadSkinTables(TRUE); }
+    void SetUp() override {
+        UE_Epas_DeleteContext();
+        ASSERT_TRUE(tk::Reset());
+        ts::ResetSettings();
+        panelseams::InstallCorelibFakes(&log_);
+        log_.realWrites = true;
+        g_boxes.clear();
+        warden::g_panelBox = RecordBox;
+        ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(-1)), ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        warden::g_panelBox = warden::ShowSkinnedBox;
+        EXPECT_EQ(tk::MisuseCount(), 0u) << tk::Log();
+        tk::Reset();
+        ts::ResetSettings();
+    }
+
+    void Click(FirstStartDlg& dlg, UINT id) {
+        CBkWindow* e = dlg.View().FindItem(static_cast<int>(id));
+        ASSERT_NE(e, nullptr) << id;
+        RECT r = e->GetRect();
+        ts::ClickAt(dlg.View(), POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    }
+    // Runs a fresh dialog with the steps; its result, or -2 when the script timed out.
+    int Run(const std::function<void(FirstStartDlg&, ts::ModalScript&)>& steps) {
+        FirstStartDlg dlg;
+        ts::ModalScript script;
+        script.WaitUntil([&] { return dlg.m_hWnd && IsWindowVisible(dlg); });
+        steps(dlg, script);
+        int result = -3;
+        bool ok = script.Run([&] { result = dlg.ShowModal(); });
+        EXPECT_TRUE(ok) << "script timed out at step " << script.StepsDone();
+        return ok ? result : -2;
+    }
+    int Mode() { return static_cast<int>(GetMonitorKeyStyle(L"QJ_AppDriveMode")); }
+
+    ts::Restore<warden::Seams> restore_{warden::g_seams};
+    panelseams::Log log_;
+};
+
+}  // namespace
+
+TEST_F(FirstStart, NoTokenShowsTheMessageAndStaysThenTheUsbDiskEndsWith0) {
+    bool openAfterToken = false;
+    int modeAfterToken = 99;
+    const int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) {
+        s.Do([&] { RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW); });
+        s.Do([&] {
+            // The view's own drawing: the framebuffer may not show the first paint yet.
+            CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+            EXPECT_TRUE(ts::CaptureView(dlg.View()).SaveBmp(ts::InExeDir(L"screenshots\\warden_113_firststart.bmp")));
+            Click(dlg, warden::kFirstStartToken);
+            openAfterToken = IsWindowVisible(dlg) && !dlg.IsEnding();
+            modeAfterToken = Mode();
+            Click(dlg, warden::kFirstStartUsbDisk);
+        });
+    });
+    EXPECT_TRUE(openAfterToken);
+    EXPECT_EQ(modeAfterToken, -1) << "nothing stored without a token";
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0].text, L"未在您的计算机上检测到TolvenU盾，很遗憾无法使用此功能，请联系我们购买U盾或选择U盘版");
+    EXPECT_EQ(g_boxes[0].caption, L"操作提示");
+    EXPECT_EQ(g_boxes[0].type, 0x40u);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Mode(), 0);
+}
+
+TEST_F(FirstStart, TheTokenIsTakenOnlyWithAnAcceptedLabelAmongTheFirstSix) {
+    const struct {
+        std::vector<std::string> labels;
+        int result;  // -1: refused, then closed
+    } cases[] = {
+        {{"ZARN-1"}, 1},
+        {{"XYZ"}, -1},
+        {{"XYZ", "XYZ", "ZARN"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.labels.size());
+        ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(-1)), ERROR_SUCCESS);
+        g_boxes.clear();
+        std::vector<tk::Token> tokens;
+        for (size_t i = 0; i < c.labels.size(); ++i) tokens.push_back(tk::MakeToken(0x100 + i, 0, c.labels[i]));
+        ASSERT_TRUE(tk::Insert(tokens));
+        const int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) {
+            s.Do([&] {
+                Click(dlg, warden::kFirstStartToken);
+                if (!dlg.IsEnding()) Click(dlg, warden::kFirstStartClose);
+            });
+        });
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(Mode(), c.result == 1 ? 1 : -1);
+        EXPECT_EQ(g_boxes.size(), c.result == 1 ? 0u : 1u);
+    }
+}
+
+TEST_F(FirstStart, ClosingLeavesTheModeAsItWas) {
+    for (DWORD before : {static_cast<DWORD>(-1), 1ul}) {
+        ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", before), ERROR_SUCCESS);
+        const int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) {
+            s.Do([&] {
+                // Enter, Esc and the system close do nothing.
+                SendMessageW(dlg, WM_KEYDOWN, VK_RETURN, 0);
+                SendMessageW(dlg, WM_KEYDOWN, VK_ESCAPE, 0);
+                SendMessageW(dlg, WM_CLOSE, 0, 0);
+                EXPECT_FALSE(dlg.IsEnding());
+                Click(dlg, warden::kFirstStartClose);
+            });
+        });
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(GetMonitorKeyStyle(L"QJ_AppDriveMode"), before);
+    }
+    EXPECT_TRUE(g_boxes.empty());
+}

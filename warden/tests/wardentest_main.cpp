@@ -1,0 +1,124 @@
+// The test build of Warden.exe: the program's start-up and core with the seams that a Wine prefix
+// cannot survive replaced by loggers. Beside the program, "seams.log" receives one UTF-8 line per
+// seamed call; "answers.txt" answers the boxes one id a line (none left: IDOK); "unelevated.txt" plays a
+// process without the rights whose elevation prompt is declined. ExitWindowsEx and
+// the shut-down dialog are only logged: run for real they would end the prefix.
+#include <windows.h>
+
+#include <shlwapi.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "elevation.h"
+#include "panelhost.h"
+#include "seams.h"
+#include "wardenmain.h"
+
+namespace {
+
+std::wstring Beside(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return name;
+    PathRemoveFileSpecW(path);
+    return std::wstring(path) + L"\\" + name;
+}
+
+void Log(const std::wstring& line) {
+    std::wstring text = line + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    HANDLE f = CreateFileW(Beside(L"seams.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+std::wstring Text(const wchar_t* s) { return s ? s : L"(null)"; }
+
+int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    static std::vector<int> answers;
+    static size_t next = 0;
+    static bool loaded = false;
+    if (!loaded) {
+        loaded = true;
+        HANDLE f = CreateFileW(Beside(L"answers.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            char buffer[1024] = {};
+            DWORD got = 0;
+            ReadFile(f, buffer, sizeof(buffer) - 1, &got, nullptr);
+            CloseHandle(f);
+            for (char* p = buffer; *p;) {
+                char* end = nullptr;
+                long v = strtol(p, &end, 10);
+                if (end == p) break;
+                answers.push_back(static_cast<int>(v));
+                p = end;
+                while (*p == '\r' || *p == '\n' || *p == ' ') ++p;
+            }
+        }
+    }
+    wchar_t head[32];
+    wsprintfW(head, L"box %u ", type);
+    Log(head + Text(caption) + L" " + Text(text));
+    return next < answers.size() ? answers[next++] : IDOK;
+}
+
+HINSTANCE WINAPI LoggedShellExecute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR, INT show) {
+    wchar_t tail[32];
+    wsprintfW(tail, L" %d", show);
+    Log(L"shell " + Text(verb) + L" " + Text(file) + L" " + Text(parameters) + tail);
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
+}
+BOOL WINAPI LoggedLock() {
+    Log(L"lock");
+    return TRUE;
+}
+BOOL WINAPI LoggedExitWindows(UINT flags, DWORD reason) {
+    wchar_t line[64];
+    wsprintfW(line, L"exitwindows %u %lu", flags, reason);
+    Log(line);
+    return TRUE;
+}
+void LoggedShutdownDialog() { Log(L"shutdowndialog"); }
+
+// "unelevated.txt" beside the program: a token without elevation whose settings key refuses
+// KEY_WRITE (Wine's never does), and a declined elevation prompt.
+BOOL NotElevated(BOOL* elevated) {
+    *elevated = FALSE;
+    return TRUE;
+}
+LONG KeyDenied() { return ERROR_ACCESS_DENIED; }
+BOOL WINAPI DeclinedRunas(SHELLEXECUTEINFOW* info) {
+    Log(L"runas " + Text(info->lpVerb) + L" " + Text(info->lpParameters));
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
+    // Installed here, before start-up runs: no order of static initialisers decides it.
+    warden::g_seams.shellExecute = LoggedShellExecute;
+    warden::g_seams.lockWorkStation = LoggedLock;
+    warden::g_seams.exitWindowsEx = LoggedExitWindows;
+    warden::g_seams.shutdownDialog = LoggedShutdownDialog;
+    warden::g_panelBox = ScriptedBox;
+    if (GetFileAttributesW(Beside(L"unelevated.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        appcommon::g_elevationSeams.queryElevation = NotElevated;
+        appcommon::g_elevationSeams.probeSettingsKey = KeyDenied;
+        appcommon::g_elevationSeams.shellExecuteEx = DeclinedRunas;
+    }
+    Log(L"start " + Text(commandLine));
+    const int code = warden::WardenMain(commandLine);
+    wchar_t line[32];
+    wsprintfW(line, L"exit %d", code);
+    Log(line);
+    return code;
+}
