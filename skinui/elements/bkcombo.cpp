@@ -394,23 +394,9 @@ BOOL CbkCombo::ProcessMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam,
         Paint((HDC)wParam);
         break;
     case WM_SHOWWINDOW:
-        if (wParam) {
-            m_dwState &= ~kBkStateHidden;
-            if (!IsVisibleDeep()) break;
-        } else {
-            m_dwState |= kBkStateHidden;
-        }
+        if (!ApplyShowMessage((BOOL)wParam)) break;
         if (m_bKeepWindow) MakeEditWindow();
-        if (m_hWndEdit) {
-            const RECT want = EditRect();
-            RECT have = {};
-            ::GetWindowRect(m_hWndEdit, &have);
-            ::MapWindowPoints(nullptr, m_hWndContainer, (POINT*)&have, 2);
-            if (!::EqualRect(&have, &want))
-                ::SetWindowPos(m_hWndEdit, nullptr, want.left, want.top, want.right - want.left, want.bottom - want.top,
-                               SWP_NOZORDER | SWP_NOACTIVATE);
-            ::ShowWindow(m_hWndEdit, wParam ? SW_SHOW : SW_HIDE);
-        }
+        if (m_hWndEdit) ShowOverlay(m_hWndEdit, EditRect(), (BOOL)wParam);
         break;
     case WM_WINDOWPOSCHANGED: {
         const RECT before = m_rcWindow;

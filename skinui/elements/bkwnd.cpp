@@ -232,6 +232,21 @@ void CBkWindow::SetVisible(BOOL visible) {
     else m_dwState |= kBkStateHidden;
 }
 
+BOOL CBkWindow::ApplyShowMessage(BOOL shown) {
+    SetVisible(shown);
+    return !shown || IsVisibleDeep();
+}
+
+void CBkWindow::ShowOverlay(HWND overlay, const RECT& want, BOOL shown) const {
+    RECT have = {};
+    ::GetWindowRect(overlay, &have);
+    ::MapWindowPoints(nullptr, m_hWndContainer, (POINT*)&have, 2);
+    if (!::EqualRect(&have, &want))
+        ::SetWindowPos(overlay, nullptr, want.left, want.top, want.right - want.left, want.bottom - want.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    ::ShowWindow(overlay, shown ? SW_SHOW : SW_HIDE);
+}
+
 BOOL CBkWindow::IsVisibleDeep() const {
     // The depth is bounded: a parent chain that loops back (a fault elsewhere) must not hang us.
     const CBkWindow* w = this;

@@ -162,6 +162,12 @@ protected:
     void OnPlacement(const WINDOWPOS* pos);
     // Measures with wParam FALSE and sets the automatic extents from the result.
     void MeasureAutoExtents();
+    // For elements that lay a real window over their rect (edit, combo). ApplyShowMessage records a
+    // WM_SHOWWINDOW and is FALSE when the element is to be shown while an ancestor still hides it, so
+    // that its window stays hidden. ShowOverlay moves that window onto `want` (container coordinates)
+    // when it lies elsewhere, and shows or hides it.
+    BOOL ApplyShowMessage(BOOL shown);
+    void ShowOverlay(HWND overlay, const RECT& want, BOOL shown) const;
 
     HBKWND m_hBkWnd = 0;
     HBKWND m_hBkWndParent = 0;

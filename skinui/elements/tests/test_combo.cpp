@@ -275,6 +275,29 @@ TEST(ComboPlain, WithoutTheEditFlagNoWindowIsMadeAndOnlyTheArrowOpens) {
     EXPECT_EQ(std::wstring(L"2"), combo->GetSelectedValue().str()) << "the element text holds the choice";
 }
 
+TEST(ComboLifetime, ItsWindowFollowsTheElementAndStaysHiddenUnderAHiddenAncestor) {
+    rh::Host host;
+    std::unique_ptr<CbkCombo> combo(rh::Load<CbkCombo>("<combo id=\"5\" pos=\"20,20,240,40\"/>"));
+    ASSERT_TRUE(combo);
+    combo->SetComboStyle(13);
+    host.Add(combo.get());
+    HWND edit = combo->EditWindow();
+    ASSERT_TRUE(edit);
+    combo->SendToSelf(WM_SHOWWINDOW, FALSE, 0);
+    EXPECT_FALSE(::IsWindowVisible(edit));
+    combo->SendToSelf(WM_SHOWWINDOW, TRUE, 0);
+    EXPECT_TRUE(::IsWindowVisible(edit));
+
+    std::unique_ptr<CbkCombo> page(rh::Load<CbkCombo>("<combo id=\"6\" pos=\"0,0,10,10\"/>"));
+    ASSERT_TRUE(page);
+    page->ModifyState(kBkStateHidden, 0);
+    combo->SendToSelf(WM_SHOWWINDOW, FALSE, 0);
+    combo->SetParent(page->GetHandle());
+    combo->SendToSelf(WM_SHOWWINDOW, TRUE, 0);
+    EXPECT_FALSE(::IsWindowVisible(edit)) << "a page not selected keeps it hidden";
+    combo->SetParent(0);
+}
+
 TEST(ComboLifetime, WindowsGoWithTheElementAndAShownAgainHostGetsAWorkingList) {
     CbkCombo* combo = rh::Load<CbkCombo>("<combo id=\"4\" pos=\"20,20,240,40\"/>");
     ASSERT_TRUE(combo);

@@ -217,6 +217,18 @@ TEST(Edit, HidingAndShowingTheElementHidesAndShowsItsWindow) {
     EXPECT_TRUE(e->GetState() & kBkStateHidden);
     e->SendToSelf(WM_SHOWWINDOW, TRUE, 0);
     EXPECT_TRUE(::IsWindowVisible(w));
+
+    // Shown while an ancestor (a tab page not selected) still hides it: the window stays hidden,
+    // or it would stand over the page in front.
+    std::unique_ptr<CBkEdit> page(rh::Load<CBkEdit>("<edit id=\"6\" pos=\"0,0,10,10\"/>"));
+    ASSERT_TRUE(page);
+    page->ModifyState(kBkStateHidden, 0);
+    e->SendToSelf(WM_SHOWWINDOW, FALSE, 0);
+    e->SetParent(page->GetHandle());
+    e->SendToSelf(WM_SHOWWINDOW, TRUE, 0);
+    EXPECT_FALSE(::IsWindowVisible(w));
+    EXPECT_FALSE(e->GetState() & kBkStateHidden) << "its own state is shown";
+    e->SetParent(0);
 }
 
 TEST(Edit, AnElementThatGoesTakesItsWindowWithIt) {
