@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark: sets up, builds, starts a fresh Wine prefix and times the main road over repeated
-# runs in both key modes: removal notice -> Porter's start, and the key's return -> ReportResult.
+# runs in both key modes: removal notice -> Porter's start, and the key's return -> ReportResult;
+# and the control panel's start -> its first window painted.
 # Prints min / median / max of each. Usage: scripts/bench.sh [runs]   (default 10)
 # It runs the 32-bit build where this machine runs 32-bit programs, else the 64-bit test build.
 set -euo pipefail
