@@ -1,11 +1,14 @@
 #include "enginefixture.h"
 
+#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <memory>
 
+#include "corelib.h"
 #include "description.h"
 #include "prefs.h"
+#include "services.h"
 
 namespace rt {
 
@@ -83,6 +86,46 @@ std::string Gbk(const std::wstring& text) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---- service recorder ------------------------------------------------------------------------
+namespace {
+const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
+const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
+}  // namespace
+
+ServiceRecorder::ServiceRecorder(const std::wstring& folder) : dir_(folder) {
+    CreateDirectoryW(dir_.c_str(), nullptr);
+    ok_ = CopyFileW(ts::InExeDir(L"corelib_cmdline_recorder.exe").c_str(), (dir_ + L"\\Sentry.exe").c_str(), FALSE) &&
+          ts::SetString(HKEY_CLASSES_ROOT, kInprocKey, L"", dir_ + L"\\Logontile.dll");
+}
+
+ServiceRecorder::~ServiceRecorder() { ts::DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey); }
+
+std::string ServiceRecorder::Arguments() {
+    std::wstring file = dir_ + L"\\cmdline.txt";
+    if (!ts::WaitFor([&] { return Exists(file); }, 15000)) return "";
+    std::string text = ts::ReadFileBytes(file);
+    DeleteFileW(file.c_str());
+    size_t a = text.find('\n');
+    size_t b = text.find('\n', a + 1);
+    return a == std::string::npos || b == std::string::npos ? "" : text.substr(a + 1, b - a - 1);
+}
+
+bool ServiceRecorder::NeverStarted() {
+    std::wstring file = dir_ + L"\\cmdline.txt";
+    if (Exists(file)) return false;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    bool running = false;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    if (snap != INVALID_HANDLE_VALUE && Process32FirstW(snap, &pe)) {
+        do {
+            if (_wcsicmp(pe.szExeFile, L"Sentry.exe") == 0) running = true;
+        } while (Process32NextW(snap, &pe));
+    }
+    if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+    return !running && !Exists(file);
+}
 
 // ---- recorder --------------------------------------------------------------------------------
 const UINT kFlush = WM_APP + 1;

@@ -92,4 +92,22 @@ protected:
 
 bool Exists(const std::wstring& path);
 
+// The service program as Corelib finds it (beside the registered logon module, which is registered
+// into folder): the command-line recorder, which writes how it was started into cmdline.txt. The
+// registration is removed when the recorder goes.
+class ServiceRecorder {
+public:
+    explicit ServiceRecorder(const std::wstring& folder);
+    ~ServiceRecorder();
+    bool ok() const { return ok_; }
+    // The arguments of the one start, "" when none came within the bound; the record is then removed.
+    std::string Arguments();
+    // Not started at all: no record, and no such program running that could still write one.
+    bool NeverStarted();
+
+private:
+    std::wstring dir_;
+    bool ok_ = false;
+};
+
 }  // namespace rt

@@ -195,6 +195,10 @@ TEST_F(RefresherWindow, NoOfferLeavesOnlyClosing) {
             EXPECT_EQ(Client(dialog).cx, 500);
             EXPECT_EQ(Client(dialog).cy, 150);
             Shoot(dialog, L"refresher_no_offer.bmp");
+            // The body's class gives it its white ground, between the title bar and the status line.
+            ts::Capture ground = ts::CaptureView(dialog.View().m_hWnd);
+            ASSERT_TRUE(ground.ok());
+            EXPECT_EQ(ground.At(ground.width / 2, 23 + 8), RGB(0xFF, 0xFF, 0xFF));
             for (UINT id : {refresher::kItemDownload, refresher::kItemToggle, refresher::kItemCancel})
                 Click(dialog, id);
         })
@@ -400,6 +404,8 @@ TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
         .Do([&] {
             EXPECT_TRUE(Disabled(dialog, refresher::kItemDownload));
             EXPECT_FALSE(Disabled(dialog, refresher::kItemCancel));
+            // The worker's own state, stalled in its first file.
+            Shoot(dialog, L"refresher_stalled_download.bmp");
             cancelledAt = GetTickCount();
             Click(dialog, refresher::kItemCancel);
         })
@@ -441,6 +447,16 @@ TEST_F(RefresherWindow, ResourcesNameOnlySkinsTheProgramHas) {
     }
     EXPECT_GT(names.size(), 15u);
     for (const std::string& name : names) EXPECT_NE(BkSkinPool::GetSkin(name), nullptr) << name;
+    // An unknown class gives the default style: the item silently loses its look.
+    const std::regex classAttribute("class=\"([^\"]+)\"");
+    for (UINT16 id : {105, 113, 508, 509}) {
+        std::string xml;
+        ASSERT_TRUE(BkResourceLoader::LoadResource(id, L"xml", xml)) << id;
+        for (std::sregex_iterator m(xml.begin(), xml.end(), classAttribute), end; m != end; ++m) {
+            const std::string name = (*m)[1].str();
+            EXPECT_EQ(BkStylePool::GetStyle(name)->m_strClassName, name) << id << ": class " << name;
+        }
+    }
     EXPECT_STREQ(BkString::Get(refresher::kStrHideChangeLog), L"隐藏更新内容");
     EXPECT_STREQ(BkString::Get(refresher::kStrShowChangeLog), L"显示更新内容");
 }

@@ -2,8 +2,16 @@
 // (the offer, the web site, the note to a running panel) and after an update, over the seams.
 #include "enginefixture.h"
 
+#include <shellapi.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "corelib.h"
 #include "runningpanel.h"
+#include "services.h"
 #include "startup.h"
+#include "uikit.h"
 
 namespace rt {
 namespace {
@@ -422,6 +430,267 @@ TEST_F(RefresherProgram, CommandLineDecidesTheWindowAndTheNoteToThePanel) {
         notesBefore = notes;
         EXPECT_EQ(lookalike.Count(), 0);
     }
+}
+
+// ---- the whole road, with the real control panel running ------------------------------------
+
+// A started program, ended at the end of the case if it is still running.
+class Process {
+public:
+    Process(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder) {
+        std::wstring line = L"\"" + exe + L"\" " + arguments;
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        started_ = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
+                                  &pi_) != FALSE;
+        if (started_) CloseHandle(pi_.hThread);
+    }
+    ~Process() {
+        if (!started_) return;
+        if (!Ended()) {
+            ADD_FAILURE() << "a program still runs at the end of the case: ended";
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 10000);
+        }
+        CloseHandle(pi_.hProcess);
+    }
+    bool started() const { return started_; }
+    DWORD id() const { return pi_.dwProcessId; }
+    bool Ended() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
+    // The exit code, or STILL_ACTIVE when it has not ended in time.
+    DWORD Wait(DWORD ms) {
+        if (WaitForSingleObject(pi_.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION pi_ = {};
+    bool started_ = false;
+};
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+// A lambda cannot be a WINAPI callback on i686 (stdcall).
+BOOL CALLBACK FindSkinnedDialog(HWND w, LPARAM p) {
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != s->pid || !IsWindowVisible(w) || !GetDlgItem(w, 1000)) return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
+// The panel's tray icon, as the panel adds it.
+const UINT kPanelTrayIconId = 8888;
+// Whether the shell holds the icon: a change that changes nothing succeeds only for an icon it has.
+bool TrayIconShown(HWND owner) {
+    NOTIFYICONDATAW d = {};
+    d.cbSize = sizeof(d);
+    d.hWnd = owner;
+    d.uID = kPanelTrayIconId;
+    return Shell_NotifyIconW(NIM_MODIFY, &d) != FALSE;
+}
+
+std::vector<std::string> LogLines(const std::wstring& path) { return ts::SplitLines(ts::ReadFileBytes(path)); }
+bool Logged(const std::wstring& path, const std::string& line) {
+    const std::vector<std::string> lines = LogLines(path);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The control panel's test build in a folder of its own beside the libraries it loads, started as
+// the autostart starts it ("regrun" with a record stored): the main panel exists, hidden, with its
+// tray icon.
+class ControlPanel {
+public:
+    explicit ControlPanel(const std::wstring& folder) : folder_(folder) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* name : {L"WardenTest.exe", L"Corelib.dll", L"FT_ND_API.dll", L"Cursorgate.dll"})
+            if (!CopyFileW(ts::InExeDir(name).c_str(), (folder + L"\\" + name).c_str(), FALSE)) return;
+        process_.reset(new Process(folder + L"\\WardenTest.exe", L"regrun", folder));
+        if (!process_->started()) return;
+        ts::WaitFor(
+            [&] {
+                HWND panel = FindRunningPanel();
+                DWORD pid = 0;
+                if (panel) GetWindowThreadProcessId(panel, &pid);
+                if (pid == process_->id()) window_ = panel;
+                return window_ != nullptr || process_->Ended();
+            },
+            20000);
+    }
+    HWND window() const { return window_; }
+    Process& process() { return *process_; }
+    std::wstring LogPath() const { return folder_ + L"\\seams.log"; }
+
+private:
+    std::wstring folder_;
+    std::unique_ptr<Process> process_;
+    HWND window_ = nullptr;
+};
+
+void StorePanelRecord() {
+    uinfo r = {};
+    wcscpy(r.lpUserName, L"alice");
+    r.ulTokenSerial = 0x1234;
+    wcscpy(r.lpDriverUID[0], L"usb-1");
+    ASSERT_TRUE(SetUserInfo(&r));
+    ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", 0), ERROR_SUCCESS);
+}
+
+// The panel starts the updater with "auto"; the updater finds the offer on its built-in host through
+// the proxy, the user clicks "下载" in its window, and the worker ends the real panel, stops the service,
+// places the files and records the version; "No" to the restart closes the window.
+TEST_F(RefresherProgram, UpdateEndToEndWithTheRealPanelRunning) {
+    struct SettingsReset {
+        SettingsReset() { ts::ResetSettings(); }
+        ~SettingsReset() { ts::ResetSettings(); }
+    } reset;
+    StorePanelRecord();
+    // The service program as Corelib finds it: beside the logon module registered in the install folder.
+    ServiceRecorder service(program_);
+    ASSERT_TRUE(service.ok());
+    // A file of many blocks, so that the bar moves through steps; the panel's own program among them.
+    std::string panelProgram;
+    for (int i = 0; panelProgram.size() < 300 * 1024; ++i) panelProgram += "warden-2 block " + std::to_string(i) + "\n";
+    const std::vector<FileSpec> files = {{"Warden.exe", panelProgram, true, ""}, {"Readme.txt", "readme-2", true, ""}};
+    ServeFiles(files);
+    // Files listed on the built-in host too: every request goes through the proxy.
+    std::string description = Describe("2.0", files);
+    const std::string local = ts::Narrow(server_.Url(""));
+    for (size_t at; (at = description.find(local)) != std::string::npos;)
+        description.replace(at, local.size(), ts::Narrow(refresher::kDefaultUpdateHost));
+    Publish(description);
+    ASSERT_TRUE(ts::WriteFileBytes(program_ + L"\\answers.txt", "no\n"));
+    ASSERT_TRUE(ts::WriteFileBytes(program_ + L"\\drive.txt", "1"));
+    const std::wstring log = program_ + L"\\seams.log";
+    DeleteFileW(log.c_str());
+
+    ControlPanel panel(root_ + L"\\面板");
+    ASSERT_NE(panel.window(), nullptr) << "the panel did not come up";
+    EXPECT_TRUE(ts::WaitFor([&] { return TrayIconShown(panel.window()); }, 10000)) << "the panel's tray icon";
+    // The panel would start this updater from the install folder with "auto" (only logged in its test build).
+    EXPECT_TRUE(ts::WaitFor(
+        [&] {
+            for (const std::string& line : LogLines(panel.LogPath()))
+                if (line.find(ts::Narrow(exe_) + " auto") != std::string::npos) return true;
+            return false;
+        },
+        10000));
+
+    Process updater(exe_, L"auto", program_);
+    ASSERT_TRUE(updater.started());
+    WindowSearch search = {updater.id(), nullptr};
+    ASSERT_TRUE(ts::WaitFor(
+        [&] {
+            EnumWindows(FindSkinnedDialog, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr || updater.Ended();
+        },
+        20000));
+    ASSERT_NE(search.found, nullptr) << "no updater window";
+    const HWND dialog = search.found;
+    wchar_t title[64] = {};
+    GetWindowTextW(dialog, title, 64);
+    EXPECT_STREQ(title, L"Tolven电脑锁自动更新");
+    ASSERT_TRUE(ts::WaitFor([&] { return Logged(log, "shown|发现了新版本  2.0，请下载"); }, 10000));
+
+    // "下载" at "-200,-30,-120,-8" of the body, which ends above the 23-pixel footer.
+    const HWND view = GetDlgItem(dialog, 1000);
+    RECT client = {};
+    GetClientRect(view, &client);
+    const int y = client.bottom - 23 - 19;
+    bool started = false;
+    for (int x : {client.right - 180, client.right - 140}) {  // two spots: one spot twice is a double click
+        ts::ClickAt(view, POINT{x, y});
+        started = ts::WaitFor([&] { return Logged(log, "status|准备更新环境"); }, 5000);
+        if (started) break;
+    }
+    ASSERT_TRUE(started) << "the click on 下载 started no update";
+    // Between the files the engine pauses for a second with the first file's bar full: on screen, the
+    // bar ("20,45,-20,62" of the body) is green near its right end (the screen follows within a frame).
+    if (ts::WaitFor([&] { return Logged(log, "status|正在下载文件2/2"); }, 20000)) {
+        POINT probe = {client.left + 20 + (client.right - client.left - 40) * 9 / 10, 23 + 53};
+        RECT outer = {};
+        ClientToScreen(view, &probe);
+        GetWindowRect(dialog, &outer);
+        probe.x -= outer.left;
+        probe.y -= outer.top;
+        ts::Capture shot;
+        const bool full = ts::WaitFor(
+            [&] {
+                shot = ts::CaptureWindowOnScreen(dialog);
+                if (!shot.ok()) return false;
+                const COLORREF c = shot.At(probe.x, probe.y);
+                return GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40;
+            },
+            800);
+        EXPECT_TRUE(full) << "the bar on screen is not full after the first file";
+        CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+        EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(L"screenshots\\refresher_road_between_files.bmp")));
+    }
+    EXPECT_EQ(updater.Wait(60000), 0u);
+
+    // The panel quit by itself through "退出程序": one ended by force exits with 4. Its icon is gone from
+    // the shell (Wine drops a destroyed window's icons as well, so only the exit code tells the two apart).
+    EXPECT_EQ(panel.process().Wait(15000), 0u);
+    EXPECT_FALSE(TrayIconShown(panel.window()));
+    EXPECT_EQ(service.Arguments(), "/stop");
+    EXPECT_EQ(ts::ReadFileBytes(program_ + L"\\Warden.exe"), panelProgram);
+    EXPECT_EQ(ts::ReadFileBytes(program_ + L"\\Readme.txt"), "readme-2");
+    EXPECT_EQ(InstalledVersion(), L"2.0");
+
+    // What the window showed, read back from its view after each report.
+    const std::vector<std::string> lines = LogLines(log);
+    SCOPED_TRACE("the updater's log:\n" + ts::ReadFileBytes(log));
+    std::vector<std::string> statuses;
+    std::vector<int> values;
+    std::vector<std::string> unlike;  // reports the view did not follow
+    int bars = 0;
+    for (const std::string& line : lines) {
+        if (line.compare(0, 7, "status|") == 0) statuses.push_back(line.substr(7));
+        if (line.compare(0, 4, "bar|") != 0) continue;
+        char name[8] = {};
+        int posted = -1, value = -1, max = -1;
+        if (sscanf(line.c_str(), "bar|%7[a-z]=%d|%d/%d", name, &posted, &value, &max) != 4) {
+            unlike.push_back(line);
+            continue;
+        }
+        // The range comes first; then every value shows as posted, on that range.
+        if (++bars == 1) {
+            if (line != "bar|max=100|0/100") unlike.push_back(line);
+            continue;
+        }
+        if (strcmp(name, "value") != 0 || value != posted || max != 100) unlike.push_back(line);
+        values.push_back(posted);
+    }
+    EXPECT_TRUE(unlike.empty()) << "first: " << (unlike.empty() ? "" : unlike.front());
+    EXPECT_EQ(statuses, (std::vector<std::string>{"准备更新环境", "正在下载文件2/1", "正在下载文件2/2", "获取新版本号"}));
+    // Each file starts the bar at 0 and ends it full; the big one moves it through rising steps between.
+    std::vector<std::vector<int>> perFile;
+    for (int v : values) {
+        if (v == 0 || perFile.empty()) perFile.emplace_back();
+        perFile.back().push_back(v);
+    }
+    ASSERT_EQ(perFile.size(), 2u);
+    for (const std::vector<int>& run : perFile) {
+        EXPECT_EQ(run.front(), 0);
+        EXPECT_EQ(run.back(), 100);
+    }
+    std::vector<int> steps;
+    for (int v : perFile[0])
+        if (v > 0 && v < 100) steps.push_back(v);
+    EXPECT_GE(steps.size(), 3u);
+    EXPECT_TRUE(std::adjacent_find(steps.begin(), steps.end(), std::greater_equal<int>()) == steps.end())
+        << "the steps rise";
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], ts::Narrow(std::wstring(L"box|") + refresher::kCaption + L"|" +
+                                                  refresher::kSuccessText + L"|" +
+                                                  std::to_wstring(MB_YESNO | MB_ICONINFORMATION)));
+    EXPECT_EQ(lines.back(), "finished|1|更新成功");
+    for (const std::string& line : lines) EXPECT_NE(line.compare(0, 9, "shutdown|"), 0) << "No asks for no restart";
 }
 
 TEST(RefresherChangeLog, ShownHeightGrowsPerLineUpToTheLimit) {

@@ -15,53 +15,7 @@ namespace {
 
 using ts::HttpReply;
 
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
-const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-// The service program as Corelib finds it (beside the registered logon module): the command-line
-// recorder, which writes how it was started into cmdline.txt.
-class ServiceRecorder {
-public:
-    explicit ServiceRecorder(const std::wstring& root) : dir_(root + L"\\服务") {
-        CreateDirectoryW(dir_.c_str(), nullptr);
-        ok_ = CopyFileW(ts::InExeDir(L"corelib_cmdline_recorder.exe").c_str(), (dir_ + L"\\Sentry.exe").c_str(),
-                        FALSE) &&
-              ts::SetString(HKEY_CLASSES_ROOT, kInprocKey, L"", dir_ + L"\\Logontile.dll");
-    }
-    ~ServiceRecorder() { ts::DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey); }
-    bool ok() const { return ok_; }
-    // The arguments of the one start, "" when none came within the bound; the record is then removed.
-    std::string Arguments() {
-        std::wstring file = dir_ + L"\\cmdline.txt";
-        if (!ts::WaitFor([&] { return Exists(file); }, 15000)) return "";
-        std::string text = ts::ReadFileBytes(file);
-        DeleteFileW(file.c_str());
-        size_t a = text.find('\n');
-        size_t b = text.find('\n', a + 1);
-        return a == std::string::npos || b == std::string::npos ? "" : text.substr(a + 1, b - a - 1);
-    }
-    // Not started at all: no record, and no such program running that could still write one.
-    bool NeverStarted() {
-        std::wstring file = dir_ + L"\\cmdline.txt";
-        if (Exists(file)) return false;
-        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        bool running = false;
-        PROCESSENTRY32W pe = {};
-        pe.dwSize = sizeof(pe);
-        if (snap != INVALID_HANDLE_VALUE && Process32FirstW(snap, &pe)) {
-            do {
-                if (_wcsicmp(pe.szExeFile, L"Sentry.exe") == 0) running = true;
-            } while (Process32NextW(snap, &pe));
-        }
-        if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
-        return !running && !Exists(file);
-    }
-
-private:
-    std::wstring dir_;
-    bool ok_ = false;
-};
 
 // A stand-in control panel in a process of its own (the engine ends its process).
 class TestPanel {
@@ -129,7 +83,7 @@ protected:
     // Every run stops the service through Corelib: never the real service program of the build.
     void SetUp() override {
         EngineTest::SetUp();
-        service_.reset(new ServiceRecorder(root_));
+        service_.reset(new ServiceRecorder(root_ + L"\\服务"));
         ASSERT_TRUE(service_->ok());
     }
     void TearDown() override {

@@ -2,7 +2,10 @@
 // program: "answers.txt" answers the message boxes one line each ("yes", "no", "ok"; none: no),
 // "seams.log" receives one UTF-8 line per box, opened site, shut-down dialog and shown window (the real
 // window, closed through its close button as soon as it shows), and
-// "test.key" is the PUBLICKEYBLOB that signs the test descriptions.
+// "test.key" is the PUBLICKEYBLOB that signs the test descriptions. With "drive.txt" beside the
+// program the window stays open for a test that clicks it from outside; the log then also says what
+// the window's view shows once it is up ("shown|<status>") and after each report of the worker
+// ("status|<status>", "bar|<name>=<posted>|<value>/<max>", "finished|<wParam>|<status>").
 #include <windows.h>
 
 #include <shlwapi.h>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bkleaf.h"
 #include "maindlg.h"
 #include "startup.h"
 
@@ -80,13 +84,48 @@ BOOL LoggedShutdown(HWND owner) {
     return TRUE;
 }
 
-// The real window, closed through its close button once its modal loop runs.
+bool Driven() { return GetFileAttributesW(Beside(L"drive.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The real window; after each report of the worker it logs what its view shows, read back from the
+// items the report changed.
+class ObservedDlg : public refresher::MainDlg {
+public:
+    explicit ObservedDlg(refresher::CUpdateEngine* engine) : MainDlg(engine) {}
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override {
+        // The handler frees a status text and may end the dialog: what was posted is read first.
+        std::wstring attribute;
+        if (message == refresher::WM_UPDATE_PROGRESS && wParam) attribute = reinterpret_cast<const wchar_t*>(wParam);
+        BOOL handled = MainDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, result, mapId);
+        if (!Driven()) return handled;
+        switch (message) {
+            case refresher::WM_UPDATE_STATUS:
+                Log(L"status|" + Status());
+                break;
+            case refresher::WM_UPDATE_PROGRESS: {
+                CBkProgress* bar = static_cast<CBkProgress*>(View().FindItem(refresher::kItemProgress));
+                if (!bar) break;
+                Log(L"bar|" + attribute + L"=" + std::to_wstring(static_cast<long long>(lParam)) + L"|" +
+                    std::to_wstring(bar->GetValue()) + L"/" + std::to_wstring(bar->GetMax()));
+                break;
+            }
+            case refresher::WM_UPDATE_FINISHED:
+                Log(L"finished|" + std::to_wstring(static_cast<unsigned long long>(wParam)) + L"|" + Status());
+                break;
+        }
+        return handled;
+    }
+    std::wstring Status() { return GetItemText(refresher::kItemStatus).GetString(); }
+};
+
+// The real window, closed through its close button once its modal loop runs, or driven by the test.
 class LoggedWindow : public refresher::IUpdaterWindow {
 public:
     INT_PTR ShowModal(refresher::CUpdateEngine* engine) override {
         Log(L"window");
-        refresher::MainDlg dialog(engine);
+        ObservedDlg dialog(engine);
         shown_ = &dialog;
+        announced_ = false;
         UINT_PTR timer = SetTimer(nullptr, 0, 100, CloseShown);
         INT_PTR result = dialog.ShowModal(nullptr);
         KillTimer(nullptr, timer);
@@ -96,11 +135,19 @@ public:
 
 private:
     static void CALLBACK CloseShown(HWND, UINT, UINT_PTR, DWORD) {
-        if (shown_ && shown_->m_hWnd && IsWindowVisible(shown_->m_hWnd)) shown_->OnBkCommand(refresher::kItemClose, "imgbtn");
+        if (!shown_ || !shown_->m_hWnd || !IsWindowVisible(shown_->m_hWnd)) return;
+        if (!Driven()) {
+            shown_->OnBkCommand(refresher::kItemClose, "imgbtn");
+        } else if (!announced_) {
+            announced_ = true;
+            Log(L"shown|" + shown_->Status());
+        }
     }
-    static refresher::MainDlg* shown_;
+    static ObservedDlg* shown_;
+    static bool announced_;
 };
-refresher::MainDlg* LoggedWindow::shown_ = nullptr;
+ObservedDlg* LoggedWindow::shown_ = nullptr;
+bool LoggedWindow::announced_ = false;
 
 refresher::IUpdaterWindow* TestWindow() {
     static LoggedWindow window;
