@@ -42,6 +42,16 @@ wine_bed_start() {
   "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Shell Dlg' /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  # Two removable drives for the device list: R: labelled "A(B" (Wine reads a label from the root's
+  # .windows-label), S: without a label. Wine reports a "floppy" drive as DRIVE_REMOVABLE; it reads
+  # new letters only when its server starts again, which the next step does.
+  local letter
+  for letter in r s; do
+    mkdir -p "$WINEPREFIX/drives/$letter"
+    ln -sfn "../drives/$letter" "$WINEPREFIX/dosdevices/$letter:"
+    "$WINE" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d floppy /f >/dev/null 2>&1
+  done
+  printf '%s' 'A(B' > "$WINEPREFIX/drives/r/.windows-label"
   wineserver -w
   # One persistent wineserver for the whole run: each test process then starts in milliseconds.
   wineserver -p >/dev/null 2>&1 &

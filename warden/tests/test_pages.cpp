@@ -14,6 +14,7 @@
 #include "runningpanel.h"
 #include "screenshot.h"
 #include "tokensim.h"
+#include "uinput.h"
 
 using paneltest::CallsOf;
 using paneltest::Panel;
@@ -501,4 +502,90 @@ TEST_F(Pages, OneKeyFreeFromTheTrayShowsARealBoxOverThePanel) {
     EXPECT_TRUE(panelDisabledUnderBox);
     EXPECT_TRUE(boxGone);
     EXPECT_EQ(Switch(L"QJ_KaiJiChcekKey"), 0u);
+}
+
+// The system's file dialog of this thread that the panel owns.
+struct OwnedDialogSearch {
+    HWND owner;
+    HWND found;
+};
+static BOOL CALLBACK FindOwnedFileDialog(HWND w, LPARAM p) {
+    auto* search = reinterpret_cast<OwnedDialogSearch*>(p);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == search->owner && wcscmp(cls, L"#32770") == 0) {
+        search->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK FindFileNameEdit(HWND w, LPARAM p) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (wcscmp(cls, L"Edit") == 0 && GetDlgCtrlID(w) == 0x47C && IsWindowVisible(w)) {
+        *reinterpret_cast<HWND*>(p) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The chooser for real once: the system's open dialog over the panel, a path typed into its file
+// name box and Enter; the picture shows and the next save stores it.
+TEST_F(Pages, TheRealFileDialogTakesATypedPathAndEnter) {
+    warden::g_seams.getOpenFileName = GetOpenFileNameW;
+    const std::wstring picture = ts::InExeDir(L"pages_typed.bmp");
+    ASSERT_TRUE(ts::WriteFileBytes(picture, ts::SolidBmp(2, 2, RGB(0x80, 0x80, 0x80))));
+
+    warden::CMainDlg panel;
+    HWND dialog = nullptr;
+    HWND nameBox = nullptr;
+    bool drawnBefore = true, drawn = false, dialogGone = false;
+    ts::ModalScript script;
+    script.WaitUntil([&] { return panel.m_hWnd && IsWindowVisible(panel); })
+        .Do([&] {
+            auto* image = static_cast<CBkMemoryImage*>(panel.View().FindItem(30005));
+            drawnBefore = image && image->GetImage() != nullptr;
+            // Returns once the dialog has ended: the steps after it play inside the dialog's loop.
+            Click(panel, 30005);
+        })
+        .WaitUntil([&] {
+            OwnedDialogSearch search = {panel.m_hWnd, nullptr};
+            EnumThreadWindows(GetCurrentThreadId(), FindOwnedFileDialog, reinterpret_cast<LPARAM>(&search));
+            dialog = search.found;
+            if (!dialog) return false;
+            // The file name box: the edit inside combo cmb13 (a ComboBoxEx holding a combo box).
+            nameBox = nullptr;
+            EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&nameBox));
+            return nameBox != nullptr;
+        })
+        .Do([&] {
+            for (wchar_t c : picture) SendMessageW(nameBox, WM_CHAR, c, 1);
+            SetForegroundWindow(dialog);
+        })
+        .WaitUntil([&] { return GetForegroundWindow() == dialog; })
+        .Do([&] {
+            ts::SendKey(VK_RETURN, false);
+            ts::SendKey(VK_RETURN, true);
+        })
+        .WaitUntil([&] { return dialogGone = !IsWindow(dialog); })
+        .WaitUntil([&] {
+            auto* image = static_cast<CBkMemoryImage*>(panel.View().FindItem(30005));
+            return drawn = image && image->GetImage() != nullptr;
+        })
+        .Do([&] {
+            Click(panel, 30007);
+            panel.EndDialog(0);
+        });
+    const bool finished = script.Run([&] { panel.ShowModal(); }, 30000);
+    EXPECT_TRUE(finished) << "steps done: " << script.StepsDone();
+    EXPECT_TRUE(dialogGone);
+    EXPECT_FALSE(drawnBefore) << "no picture was chosen before";
+    EXPECT_TRUE(drawn);
+    wchar_t stored[300] = {};
+    prefs::Read(config_.c_str(), L"Preferences", L"UserPic", L"", stored, 300);
+    EXPECT_EQ(std::wstring(stored), picture);
+    ASSERT_FALSE(log_.boxes.empty());
+    EXPECT_EQ(log_.boxes.back().text, L"操作成功！");
+    DeleteFileW(picture.c_str());
 }

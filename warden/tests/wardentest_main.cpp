@@ -2,7 +2,8 @@
 // cannot survive replaced by loggers. Beside the program, "seams.log" receives one UTF-8 line per
 // seamed call; "answers.txt" answers the boxes one id a line (none left: IDOK); "unelevated.txt" plays a
 // process without the rights whose elevation prompt is declined. ExitWindowsEx and
-// the shut-down dialog are only logged: run for real they would end the prefix.
+// the shut-down dialog are only logged: run for real they would end the prefix. The tray icon's calls
+// are logged and made.
 #include <windows.h>
 
 #include <shlwapi.h>
@@ -15,8 +16,9 @@
 #include "panelhost.h"
 #include "seams.h"
 #include "wardenmain.h"
+#include "wardentest.h"
 
-namespace {
+namespace wardentest {
 
 std::wstring Beside(const wchar_t* name) {
     wchar_t path[MAX_PATH];
@@ -38,6 +40,13 @@ void Log(const std::wstring& line) {
     WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(f);
 }
+
+}  // namespace wardentest
+
+namespace {
+
+using wardentest::Beside;
+using wardentest::Log;
 
 std::wstring Text(const wchar_t* s) { return s ? s : L"(null)"; }
 
@@ -87,6 +96,15 @@ BOOL WINAPI LoggedExitWindows(UINT flags, DWORD reason) {
     return TRUE;
 }
 void LoggedShutdownDialog() { Log(L"shutdowndialog"); }
+// The tray icon goes to the shell for real; the log shows what a balloon said, which no window shows.
+BOOL WINAPI LoggedNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+    wchar_t head[48];
+    wsprintfW(head, L"tray %lu %u ", message, data->uFlags);
+    std::wstring info;
+    if (data->uFlags & NIF_INFO) info = std::wstring(data->szInfoTitle) + L" " + data->szInfo;
+    Log(head + info);
+    return Shell_NotifyIconW(message, data);
+}
 
 // "unelevated.txt" beside the program: a token without elevation whose settings key refuses
 // KEY_WRITE (Wine's never does), and a declined elevation prompt.
@@ -109,7 +127,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
     warden::g_seams.lockWorkStation = LoggedLock;
     warden::g_seams.exitWindowsEx = LoggedExitWindows;
     warden::g_seams.shutdownDialog = LoggedShutdownDialog;
+    warden::g_seams.shellNotifyIcon = LoggedNotifyIcon;
     warden::g_panelBox = ScriptedBox;
+    wardentest::InstallDrives();
     if (GetFileAttributesW(Beside(L"unelevated.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
         appcommon::g_elevationSeams.queryElevation = NotElevated;
         appcommon::g_elevationSeams.probeSettingsKey = KeyDenied;
