@@ -22,6 +22,17 @@ struct Log {
 };
 inline Log* g_log = nullptr;
 
+// The boxes shown through the panel's box seam, each answered IDOK.
+struct Box {
+    std::wstring text, caption;
+    UINT type;
+};
+inline std::vector<Box> g_boxes;
+inline int RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    g_boxes.push_back({text ? text : L"", caption ? caption : L"", type});
+    return IDOK;
+}
+
 inline DWORD Failure(const std::string& call) {
     for (const auto& f : g_log->failAt)
         if (call.compare(0, f.first.size(), f.first) == 0) return f.second;

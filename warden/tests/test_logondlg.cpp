@@ -25,16 +25,8 @@ using warden::UserLogonDlg;
 
 namespace {
 
-struct Box {
-    std::wstring text, caption;
-    UINT type;
-};
-std::vector<Box> g_boxes;
-
-int RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
-    g_boxes.push_back({text, caption, type});
-    return IDOK;
-}
+using panelseams::g_boxes;
+using panelseams::RecordBox;
 
 std::vector<BYTE> StoredRecord() {
     std::vector<BYTE> bytes;
