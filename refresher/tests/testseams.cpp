@@ -8,48 +8,17 @@
 // ("status|<status>", "bar|<name>=<posted>|<value>/<max>", "finished|<wParam>|<status>").
 #include <windows.h>
 
-#include <shlwapi.h>
-
 #include <string>
 #include <vector>
 
 #include "bkleaf.h"
 #include "maindlg.h"
 #include "startup.h"
+#include "testsupport.h"
 
 namespace {
 
-std::wstring Beside(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return name;
-    PathRemoveFileSpecW(path);
-    return std::wstring(path) + L"\\" + name;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got) bytes.append(buffer, got);
-    CloseHandle(f);
-    return bytes;
-}
-
-void Log(const std::wstring& line) {
-    std::wstring text = line + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
-    HANDLE f = CreateFileW(Beside(L"seams.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-}
+void Log(const std::wstring& line) { ts::AppendFileBytes(ts::InExeDir(L"seams.log"), ts::Narrow(line + L"\n")); }
 
 int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
     static size_t next = 0;
@@ -57,7 +26,7 @@ int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
     static bool loaded = false;
     if (!loaded) {
         loaded = true;
-        std::string all = ReadAll(Beside(L"answers.txt"));
+        std::string all = ts::ReadFileBytes(ts::InExeDir(L"answers.txt"));
         size_t at = 0;
         while (at < all.size()) {
             size_t end = all.find('\n', at);
@@ -84,7 +53,7 @@ BOOL LoggedShutdown(HWND owner) {
     return TRUE;
 }
 
-bool Driven() { return GetFileAttributesW(Beside(L"drive.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Driven() { return GetFileAttributesW(ts::InExeDir(L"drive.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The real window; after each report of the worker it logs what its view shows, read back from the
 // items the report changed.
@@ -155,7 +124,7 @@ refresher::IUpdaterWindow* TestWindow() {
 }
 
 refresher::EngineSettings TestSettings() {
-    static std::string key = ReadAll(Beside(L"test.key"));
+    static std::string key = ts::ReadFileBytes(ts::InExeDir(L"test.key"));
     refresher::EngineSettings s = refresher::EngineSettings::Production();
     s.publicKey = key.empty() ? nullptr : reinterpret_cast<const BYTE*>(key.data());
     s.publicKeySize = static_cast<DWORD>(key.size());

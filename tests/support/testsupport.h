@@ -52,6 +52,8 @@ std::wstring MakeTempDir(const std::wstring& tag);
 bool RemoveTree(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Appends to the file (made when missing); other processes may read and append meanwhile.
+bool AppendFileBytes(const std::wstring& path, const std::string& bytes);
 
 // Keeps a copy of a variable (a seam table, say) and puts it back when the scope ends, also when an
 // assertion ends the test early. A fixture holds one as a member.

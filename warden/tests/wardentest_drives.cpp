@@ -13,6 +13,7 @@
 #include <string>
 
 #include "corelib.h"
+#include "testsupport.h"
 #include "wardentest.h"
 #include "seams.h"
 
@@ -23,27 +24,8 @@ namespace {
 constexpr size_t kIdChars = 260;
 std::wstring g_ids[26];  // by letter; empty: not named
 
-std::string ReadBeside(const wchar_t* name) {
-    HANDLE f = CreateFileW(Beside(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(f);
-    return bytes;
-}
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-    return out;
-}
-
 void LoadDriveIds() {
-    const std::wstring text = Wide(ReadBeside(L"drives.txt"));
+    const std::wstring text = ts::Widen(ts::ReadFileBytes(ts::InExeDir(L"drives.txt")));
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find(L'\n', at);

@@ -6,7 +6,6 @@
 // are logged and made.
 #include <windows.h>
 
-#include <shlwapi.h>
 #include <stdlib.h>
 
 #include <string>
@@ -16,36 +15,17 @@
 #include "panelhost.h"
 #include "seams.h"
 #include "wardenmain.h"
+#include "testsupport.h"
 #include "wardentest.h"
 
 namespace wardentest {
 
-std::wstring Beside(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return name;
-    PathRemoveFileSpecW(path);
-    return std::wstring(path) + L"\\" + name;
-}
-
-void Log(const std::wstring& line) {
-    std::wstring text = line + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
-    HANDLE f = CreateFileW(Beside(L"seams.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-}
+void Log(const std::wstring& line) { ts::AppendFileBytes(ts::InExeDir(L"seams.log"), ts::Narrow(line + L"\n")); }
 
 }  // namespace wardentest
 
 namespace {
 
-using wardentest::Beside;
 using wardentest::Log;
 
 std::wstring Text(const wchar_t* s) { return s ? s : L"(null)"; }
@@ -56,21 +36,14 @@ int ScriptedBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
     static bool loaded = false;
     if (!loaded) {
         loaded = true;
-        HANDLE f = CreateFileW(Beside(L"answers.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            char buffer[1024] = {};
-            DWORD got = 0;
-            ReadFile(f, buffer, sizeof(buffer) - 1, &got, nullptr);
-            CloseHandle(f);
-            for (char* p = buffer; *p;) {
-                char* end = nullptr;
-                long v = strtol(p, &end, 10);
-                if (end == p) break;
-                answers.push_back(static_cast<int>(v));
-                p = end;
-                while (*p == '\r' || *p == '\n' || *p == ' ') ++p;
-            }
+        const std::string bytes = ts::ReadFileBytes(ts::InExeDir(L"answers.txt"));
+        for (const char* p = bytes.c_str(); *p;) {
+            char* end = nullptr;
+            long v = strtol(p, &end, 10);
+            if (end == p) break;
+            answers.push_back(static_cast<int>(v));
+            p = end;
+            while (*p == '\r' || *p == '\n' || *p == ' ') ++p;
         }
     }
     wchar_t head[32];
@@ -130,7 +103,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
     warden::g_seams.shellNotifyIcon = LoggedNotifyIcon;
     warden::g_panelBox = ScriptedBox;
     wardentest::InstallDrives();
-    if (GetFileAttributesW(Beside(L"unelevated.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(ts::InExeDir(L"unelevated.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
         appcommon::g_elevationSeams.queryElevation = NotElevated;
         appcommon::g_elevationSeams.probeSettingsKey = KeyDenied;
         appcommon::g_elevationSeams.shellExecuteEx = DeclinedRunas;
