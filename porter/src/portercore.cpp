@@ -1,5 +1,7 @@
 #include "portercore.h"
 
+#include <wtsapi32.h>
+
 #include "corelib.h"
 
 namespace porter {
@@ -7,9 +9,18 @@ namespace porter {
 namespace {
 BOOL WINAPI RealLockWorkStation() { return ::LockWorkStation(); }
 BOOL WINAPI RealExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+BOOL WINAPI RealRegisterSessionNotification(HWND window, DWORD flags) {
+    return ::WTSRegisterSessionNotification(window, flags);
+}
+BOOL WINAPI RealUnRegisterSessionNotification(HWND window) { return ::WTSUnRegisterSessionNotification(window); }
 
 // Constant-initialised (wrappers, not imported addresses), so that a test build may change it early.
-constexpr Seams kBuiltIn = {RealLockWorkStation, RealExitWindowsEx, EnableShutdownPrivilege};
+constexpr Seams kBuiltIn = {RealLockWorkStation,
+                            RealExitWindowsEx,
+                            EnableShutdownPrivilege,
+                            RealRegisterSessionNotification,
+                            RealUnRegisterSessionNotification,
+                            kLockConfirmMs};
 
 bool EqualsAsciiNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -25,7 +36,92 @@ DWORD LastErrorOr(DWORD fallback) {
     DWORD e = GetLastError();
     return e ? e : fallback;
 }
+
+// This session's lock notice, watched from before LockWorkStation is called: a notice that comes at
+// once is then queued rather than lost, and a lock that was there before (none would be reported)
+// is not taken for this one.
+class SessionWatch {
+  public:
+    SessionWatch() = default;
+    SessionWatch(const SessionWatch&) = delete;
+    SessionWatch& operator=(const SessionWatch&) = delete;
+    ~SessionWatch() {
+        if (registered_) g_seams.UnRegisterSessionNotification(window_);
+        if (window_) DestroyWindow(window_);
+    }
+
+    // 0, or the error that keeps the lock from being seen.
+    DWORD Open() {
+        if (!ProcessIdToSessionId(GetCurrentProcessId(), &session_)) return LastErrorOr(ERROR_GEN_FAILURE);
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSEXW wc;
+        ZeroMemory(&wc, sizeof(wc));
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = instance;
+        wc.lpszClassName = kSessionWatchClass;
+        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return LastErrorOr(ERROR_GEN_FAILURE);
+        window_ = CreateWindowExW(0, kSessionWatchClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
+        if (!window_) return LastErrorOr(ERROR_GEN_FAILURE);
+        if (!g_seams.RegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION)) return LastErrorOr(ERROR_GEN_FAILURE);
+        registered_ = true;
+        return 0;
+    }
+
+    // Handles this thread's messages until the lock is reported or the time is up.
+    bool WaitForLock(DWORD timeoutMs) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            MSG m;
+            while (!locked_ && PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&m);
+                DispatchMessageW(&m);
+            }
+            if (locked_) return true;
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= timeoutMs) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        }
+    }
+
+  private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+        } else if (message == WM_WTSSESSION_CHANGE) {
+            SessionWatch* self = reinterpret_cast<SessionWatch*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            // Only a lock of this very session: lParam names the session the notice is about.
+            if (self && wParam == WTS_SESSION_LOCK && static_cast<DWORD>(lParam) == self->session_) self->locked_ = true;
+            return 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
+    DWORD session_ = 0;
+    bool registered_ = false;
+    bool locked_ = false;
+};
+
+int LockAndConfirm() {
+    SessionWatch watch;
+    const DWORD watchError = watch.Open();
+    // The lock is asked for even when it cannot be watched: it may still take.
+    if (!g_seams.LockWorkStation()) return static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+    if (watchError != 0) {
+        DEBUG_MSG("WTSRegisterSessionNotification %lu", watchError);
+        return static_cast<int>(watchError);
+    }
+    if (!watch.WaitForLock(g_seams.lockConfirmMs)) {
+        DEBUG_MSG("WTS_SESSION_LOCK not reported within %lu ms", g_seams.lockConfirmMs);
+        return kLockNotConfirmed;
+    }
+    return 0;
+}
 }  // namespace
+
+const wchar_t kSessionWatchClass[] = L"Porter_SessionWatch";
 
 const Switch kSwitches[5] = {
     {"/LockWorkStation", Action::LockWorkStation, 0},
@@ -77,10 +173,7 @@ BOOL EnableShutdownPrivilege() {
 int Perform(Action action) {
     const Switch* s = SwitchFor(action);
     if (!s) return 0;
-    if (action == Action::LockWorkStation) {
-        if (g_seams.LockWorkStation()) return 0;
-        return static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
-    }
+    if (action == Action::LockWorkStation) return LockAndConfirm();
     // Without the privilege a shut-down or power-off is refused; a log-off does not need it, so a
     // failure here is traced and the request is still made.
     if (!g_seams.EnableShutdownPrivilege()) DEBUG_MSG("SeShutdownPrivilege %lu", GetLastError());

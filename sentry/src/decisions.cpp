@@ -16,6 +16,22 @@ struct LockingScope {
     ~LockingScope() { g_locking = false; }
 };
 
+bool RemovalLockOn() {
+    return g_seams.GetSwitch(L"QJ_RemoveLock") != 0 && g_seams.GetSwitch(L"QJ_EnableTolven") != 0;
+}
+
+// Whether the enrolled key is in, checked on a fresh read of the user record.
+bool KeyPresent() {
+    // A failed read is checked as an all-zero record, the same as nothing enrolled.
+    ZeroMemory(&g_record, sizeof(g_record));
+    if (!g_seams.ReadUserRecord(&g_record)) ZeroMemory(&g_record, sizeof(g_record));
+    // The key check needs the disk slots and the token serial only: no password stays in this
+    // process for its life.
+    SecureZeroMemory(g_record.lpUserPWD, sizeof(g_record.lpUserPWD));
+    SecureZeroMemory(g_record.lpLogonPWD, sizeof(g_record.lpLogonPWD));
+    return g_seams.KeyPresent(&g_record) != FALSE;
+}
+
 // An all-zero record reads as "no lock", the same as one the tile has taken.
 void ClearLockRecord() {
     LockRecord none;
@@ -34,16 +50,24 @@ bool OnDeviceRemoval() {
     // Every notice is judged on its own; checking the key is idempotent. A second notice for the same
     // pull (HID and disk classes) comes during the wait and is not acted on, and one after the unlock
     // finds the key back. Counting notices instead would miss pulls among unrelated removals.
-    if (g_seams.GetSwitch(L"QJ_RemoveLock") == 0 || g_seams.GetSwitch(L"QJ_EnableTolven") == 0) return false;
-    // A failed read is checked as an all-zero record, the same as nothing enrolled.
-    ZeroMemory(&g_record, sizeof(g_record));
-    if (!g_seams.ReadUserRecord(&g_record)) ZeroMemory(&g_record, sizeof(g_record));
-    // The key check needs the disk slots and the token serial only: no password stays in this
-    // process for its life.
-    SecureZeroMemory(g_record.lpUserPWD, sizeof(g_record.lpUserPWD));
-    SecureZeroMemory(g_record.lpLogonPWD, sizeof(g_record.lpLogonPWD));
-    if (g_seams.KeyPresent(&g_record)) return false;
+    if (!RemovalLockOn() || KeyPresent()) return false;
     DEBUG_MSG("!VerifyUserInfo");
+    LockSys(LOCKTYPE_KEY_REMOVED);
+    return true;
+}
+
+bool OnRetryTick() {
+    g_seams.StopRetry();
+    // Each retry stands on its own: the switches and the key are read again.
+    if (!RemovalLockOn()) {
+        DEBUG_MSG("retry: QJ_RemoveLock off");
+        return false;
+    }
+    if (KeyPresent()) {
+        DEBUG_MSG("retry: VerifyUserInfo");
+        return false;
+    }
+    DEBUG_MSG("retry: !VerifyUserInfo");
     LockSys(LOCKTYPE_KEY_REMOVED);
     return true;
 }
@@ -71,15 +95,25 @@ DWORD LockSys(int lockType) {
     g_seams.ResetAlert();
     // Porter locks the console session; PorterService notes it again should it differ.
     NoteLockedSession(WTSGetActiveConsoleSessionId());
-    if (!g_seams.StartPorter(kLockSwitch)) {
-        // Nothing will ever unlock a session that was never locked: keep watching instead of waiting.
-        DWORD error = GetLastError();
+    BOOL took = g_seams.StartPorter(kLockSwitch);
+    DWORD error = GetLastError();
+    // Porter may not have seen a lock that Windows did report (or one the user made first, which
+    // Porter's own lock call then cannot report again): the session is locked all the same.
+    if (!took && g_seams.SessionLocked()) {
+        Log(L"Porter 未确认锁定（错误 %lu），但会话已锁定。", error);
+        took = TRUE;
+    }
+    if (!took) {
+        // Nothing will ever unlock a session that was never locked: keep watching instead of waiting,
+        // and try again soon while the key stays out.
         Log(L"Porter 未能锁定工作站（锁定类型 %d，错误 %lu），继续监视。", lockType, error);
         // The next lock by the user's own hand must not show this lock's reason.
         if (written == 0) ClearLockRecord();
+        if (RemovalLockOn()) g_seams.ArmRetry();
         DEBUG_MSG_E("LockSys");
         return written;
     }
+    g_seams.StopRetry();
     g_seams.StopTimer();
     switch (g_seams.WaitForUnlock()) {
         case WaitResult::Unlocked:

@@ -34,6 +34,10 @@ HANDLE g_alert = nullptr;        // "Global\AlertServiceEvent", set by the logon
 HANDLE g_stop = nullptr;         // private, manual reset: the service is stopping
 HANDLE g_sessionBack = nullptr;  // private, auto reset: the session was unlocked or logged on to
 volatile LONG g_lockedSession = -1;  // the console session of the pending lock (DWORD, -1 none)
+// The session that the service control manager last reported locked, until its unlock, logon or
+// logoff (DWORD, -1 none). Kept from any lock, the user's own included: Porter's lock call cannot
+// get a second report for a session that is locked already.
+volatile LONG g_sessionLockedNow = -1;
 
 constexpr DWORD kPendingHintMs = 10000;
 
@@ -51,6 +55,11 @@ void SetState(DWORD state, DWORD accepted, DWORD exitCode = NO_ERROR) {
 void CALLBACK IntervalTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     if (LockInProgress()) return;
     OnIntervalTick(id);
+}
+
+void CALLBACK RetryTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    if (LockInProgress()) return;
+    OnRetryTick();
 }
 
 LRESULT CALLBACK MonitorWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -167,6 +176,8 @@ DWORD InitService() {
         g_stop = stop;
         g_sessionBack = back;
     }
+    // What a run knows of the session's lock comes from its own notices.
+    InterlockedExchange(&g_sessionLockedNow, -1);
     ProtectSettings();
     DWORD mapping = g_seams.CreateLockMapping();
     if (mapping != 0) Log(L"CreateSharedMemory 失败，错误 %lu", mapping);
@@ -259,6 +270,21 @@ void StopIntervalTimer() {
     DEBUG_MSG_E("StopTime");
 }
 
+void ArmRetryTimer() {
+    HWND w = g_window;
+    if (w) SetTimer(w, kRetryTimerId, g_seams.retryMs, RetryTimerProc);
+}
+
+void StopRetryTimer() {
+    HWND w = g_window;
+    if (w) KillTimer(w, kRetryTimerId);
+}
+
+BOOL SessionLockReported() {
+    LONG locked = InterlockedCompareExchange(&g_sessionLockedNow, 0, 0);
+    return locked != -1 && locked == InterlockedCompareExchange(&g_lockedSession, 0, 0);
+}
+
 HANDLE StopRequestEvent() {
     Guard g;
     return g_stop;
@@ -310,13 +336,20 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventD
             if (w) PostMessageW(w, WM_CLOSE, 0, 0);
             return NO_ERROR;
         }
-        case SERVICE_CONTROL_SESSIONCHANGE:
+        case SERVICE_CONTROL_SESSIONCHANGE: {
+            // A notice that names no session is taken for the console's.
+            const WTSSESSION_NOTIFICATION* n = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
+            const DWORD session = n && n->cbSize >= sizeof(*n) ? n->dwSessionId : WTSGetActiveConsoleSessionId();
+            const LONG id = static_cast<LONG>(session);
+            if (eventType == WTS_SESSION_LOCK) {
+                InterlockedExchange(&g_sessionLockedNow, id);
+            } else if (eventType == WTS_SESSION_UNLOCK || eventType == WTS_SESSION_LOGON ||
+                       eventType == WTS_SESSION_LOGOFF) {
+                InterlockedCompareExchange(&g_sessionLockedNow, -1, id);
+            }
             if (eventType == WTS_SESSION_UNLOCK || eventType == WTS_SESSION_LOGON) {
                 // Only the session that Porter locked: a logon or unlock elsewhere (another user's
-                // session, a remote one) leaves this one locked. A notice that names no session is
-                // taken for the console's.
-                const WTSSESSION_NOTIFICATION* n = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
-                DWORD session = n && n->cbSize >= sizeof(*n) ? n->dwSessionId : WTSGetActiveConsoleSessionId();
+                // session, a remote one) leaves this one locked.
                 DWORD locked = static_cast<DWORD>(InterlockedCompareExchange(&g_lockedSession, 0, 0));
                 if (session == locked) {
                     Guard g;
@@ -324,6 +357,7 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventD
                 }
             }
             return NO_ERROR;
+        }
         case SERVICE_CONTROL_INTERROGATE: {
             Guard g;
             g_seams.ReportStatus(g_statusHandle, &g_status);

@@ -22,6 +22,7 @@ constexpr Seams kBuiltIn = {
     RealWriteLockRecord, RealCreateLockMapping, RealRegisterDeviceNotices, ResetAlertEvent,
     PorterService,       ArmIntervalTimer,      StopIntervalTimer,         WaitAlertServiceEvent,
     RealLog,             RealReportStatus,          kPorterWaitMs,             kStopWaitMs,
+    kRetryPeriodMs,      ArmRetryTimer,             StopRetryTimer,            SessionLockReported,
 };
 }  // namespace
 

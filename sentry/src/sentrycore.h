@@ -17,6 +17,8 @@ extern const wchar_t kLockSwitch[];         // "/LockWorkStation"
 constexpr UINT_PTR kIntervalTimerId = 1;
 constexpr DWORD kIntervalPeriodMs = 2500000;  // 41 min 40 s
 constexpr DWORD kStopWaitMs = 10000;          // bound of the command line's wait for a stop
+constexpr UINT_PTR kRetryTimerId = 2;
+constexpr DWORD kRetryPeriodMs = 2000;        // a lock that did not take is tried again this often
 
 // How the wait for the unlock ended.
 enum class WaitResult {
@@ -45,6 +47,10 @@ struct Seams {
     BOOL(WINAPI* ReportStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);  // SetServiceStatus
     DWORD porterWaitMs;  // how long Porter may take to lock (kPorterWaitMs)
     DWORD stopWaitMs;    // how long the command line waits for a stop (kStopWaitMs)
+    DWORD retryMs;       // period of the retry after a lock that did not take (kRetryPeriodMs)
+    void (*ArmRetry)();
+    void (*StopRetry)();
+    BOOL (*SessionLocked)();  // Windows reported the lock's session locked, and not unlocked since
 };
 extern Seams g_seams;
 // The table as it is built in (for tests that restore it).
@@ -57,8 +63,14 @@ bool OnDeviceRemoval();
 // A tick of an interval timer: timer 1 with QJ_EnableTolven and QJ_IntervalMonitor on locks with
 // type 2. Returns true when it locked.
 bool OnIntervalTick(UINT_PTR timerId);
-// Writes the lock record, has Porter lock the session and waits for the unlock. When Porter cannot be
-// started nothing is awaited: the failure is logged and the timer keeps running. Returns the write's result.
+// A tick of the retry timer: while key-removal locking is on and the key is still absent, locks again
+// with type 4. The timer is stopped first; a lock that does not take arms it again. Returns true when
+// it locked.
+bool OnRetryTick();
+// Writes the lock record, has Porter lock the session and waits for the unlock. A lock that did not
+// take (Porter failed, or Windows did not report the session locked) is not awaited: the failure is
+// logged, the timer keeps running and, with key-removal locking on, the retry timer is armed.
+// Returns the write's result.
 DWORD LockSys(int lockType);
 // True while LockSys runs: device notices and ticks delivered meanwhile are not acted on.
 bool LockInProgress();
@@ -96,6 +108,11 @@ HWND MonitorWindow();
 // Real implementations behind the seams.
 void ArmIntervalTimer();
 void StopIntervalTimer();
+void ArmRetryTimer();
+void StopRetryTimer();
+// Whether the service control manager reported WTS_SESSION_LOCK for the session of the pending lock
+// (NoteLockedSession) with no unlock, logon or logoff of it since.
+BOOL SessionLockReported();
 void ResetAlertEvent();
 WaitResult WaitAlertServiceEvent();
 // The alert event's security: SYSTEM and Administrators only; with owned, Administrators as owner.

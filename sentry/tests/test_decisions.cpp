@@ -19,6 +19,7 @@ struct Host {
     bool recordWasZero = false;  // what the key check was given
     DWORD writeResult = 0;
     BOOL porterOk = TRUE;
+    BOOL sessionLocked = FALSE;  // what the service control manager reported
     WaitResult wait = WaitResult::Unlocked;
     bool lockedDuringWait = false;
     LockRecord lastRecord = {};
@@ -73,14 +74,35 @@ WaitResult FakeWait() {
     return g_host->wait;
 }
 void FakeLog(const wchar_t*) { g_host->calls.push_back("log"); }
+void FakeArmRetry() { g_host->calls.push_back("retry"); }
+void FakeStopRetry() { g_host->calls.push_back("unretry"); }
+BOOL FakeSessionLocked() { return g_host->sessionLocked; }
 BOOL WINAPI FakeStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) { return TRUE; }
 
 class SentryDecisions : public ::testing::Test {
   protected:
     void SetUp() override {
         g_host = &host;
-        sentry::g_seams = {sentry::kIntervalPeriodMs, FakeSwitch, FakeRead, FakeKey, FakeWrite, FakeMapping,
-                           FakeNotices, FakeReset, FakePorter, FakeArm, FakeStop, FakeWait, FakeLog, FakeStatus};
+        sentry::g_seams = {sentry::kIntervalPeriodMs,
+                           FakeSwitch,
+                           FakeRead,
+                           FakeKey,
+                           FakeWrite,
+                           FakeMapping,
+                           FakeNotices,
+                           FakeReset,
+                           FakePorter,
+                           FakeArm,
+                           FakeStop,
+                           FakeWait,
+                           FakeLog,
+                           FakeStatus,
+                           sentry::kPorterWaitMs,
+                           sentry::kStopWaitMs,
+                           sentry::kRetryPeriodMs,
+                           FakeArmRetry,
+                           FakeStopRetry,
+                           FakeSessionLocked};
     }
     void TearDown() override {
         sentry::g_seams = sentry::DefaultSeams();
@@ -90,7 +112,7 @@ class SentryDecisions : public ::testing::Test {
 };
 
 using Calls = std::vector<std::string>;
-const Calls kLockedAndUnlocked = {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "arm"};
+const Calls kLockedAndUnlocked = {"write 4", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "arm"};
 
 Calls Join(Calls a, const Calls& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -162,7 +184,7 @@ TEST_F(SentryDecisions, IntervalTickLocksOnlyTimerOneWithBothSwitches) {
         host = Host();
         host.switches = {{L"QJ_EnableTolven", c.enableTolven}, {L"QJ_IntervalMonitor", c.intervalMonitor}};
         EXPECT_EQ(sentry::OnIntervalTick(c.id), c.locks) << c.id << " " << c.enableTolven << c.intervalMonitor;
-        Calls expected = {"write 2", "reset", "porter /LockWorkStation", "stop", "wait", "arm"};
+        Calls expected = {"write 2", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "arm"};
         EXPECT_EQ(host.calls, c.locks ? expected : Calls()) << c.id << " " << c.enableTolven << c.intervalMonitor;
     }
 }
@@ -173,35 +195,71 @@ struct LockCase {
     WaitResult wait;
     DWORD writeResult;
     Calls calls;
+    BOOL sessionLocked = FALSE;
+    DWORD removeLock = 1;
 };
 
-TEST_F(SentryDecisions, LockWaitsOnlyForASessionThatPorterLocked) {
+TEST_F(SentryDecisions, LockWaitsOnlyForASessionThatIsLocked) {
     const LockCase cases[] = {
         {"unlocked by the tile", TRUE, WaitResult::Unlocked, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "arm"}},
+         {"write 4", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "arm"}},
         // The tile never read the record: it is cleared, or the user's next lock would show its reason.
         {"unlocked by another route", TRUE, WaitResult::SessionUnlocked, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "write 0", "arm"}},
+         {"write 4", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "write 0", "arm"}},
         {"stopped during the wait", TRUE, WaitResult::Stopped, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait"}},
+         {"write 4", "reset", "porter /LockWorkStation", "unretry", "stop", "wait"}},
         {"wait failed", TRUE, WaitResult::Failed, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "stop", "wait", "log", "arm"}},
-        // Nothing would ever end the wait: log it, leave the timer running and keep watching.
-        {"Porter not started", FALSE, WaitResult::Unlocked, 0,
-         {"write 4", "reset", "porter /LockWorkStation", "log", "write 0"}},
-        {"Porter not started, record not written", FALSE, WaitResult::Unlocked, ERROR_FILE_NOT_FOUND,
-         {"write 4", "log", "reset", "porter /LockWorkStation", "log"}},
+         {"write 4", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "log", "arm"}},
+        // Nothing would ever end the wait: log it, leave the timer running, keep watching and try again
+        // soon while key-removal locking is on.
+        {"Porter failed", FALSE, WaitResult::Unlocked, 0,
+         {"write 4", "reset", "porter /LockWorkStation", "log", "write 0", "retry"}},
+        {"Porter failed, record not written", FALSE, WaitResult::Unlocked, ERROR_FILE_NOT_FOUND,
+         {"write 4", "log", "reset", "porter /LockWorkStation", "log", "retry"}},
+        {"Porter failed, key-removal locking off", FALSE, WaitResult::Unlocked, 0,
+         {"write 4", "reset", "porter /LockWorkStation", "log", "write 0"}, FALSE, 0},
+        // Windows reported the session locked (Porter did not see it, or the user had locked it first).
+        {"Porter failed, the session locked", FALSE, WaitResult::Unlocked, 0,
+         {"write 4", "reset", "porter /LockWorkStation", "log", "unretry", "stop", "wait", "arm"}, TRUE},
         {"record not written", TRUE, WaitResult::Unlocked, ERROR_FILE_NOT_FOUND,
-         {"write 4", "log", "reset", "porter /LockWorkStation", "stop", "wait", "arm"}},
+         {"write 4", "log", "reset", "porter /LockWorkStation", "unretry", "stop", "wait", "arm"}},
     };
     for (const LockCase& c : cases) {
         host = Host();
         host.porterOk = c.porterOk;
         host.wait = c.wait;
         host.writeResult = c.writeResult;
+        host.sessionLocked = c.sessionLocked;
+        host.switches = {{L"QJ_RemoveLock", c.removeLock}};
         EXPECT_EQ(sentry::LockSys(LOCKTYPE_KEY_REMOVED), c.writeResult) << c.what;
         EXPECT_EQ(host.calls, c.calls) << c.what;
         EXPECT_FALSE(sentry::LockInProgress()) << c.what;
+    }
+}
+
+// A retry stops its timer and reads the switches and the key again; only a key still absent with
+// key-removal locking on locks again (and a lock that does not take arms the timer once more).
+TEST_F(SentryDecisions, RetryTickLocksOnlyWhileTheKeyStaysOutAndRemovalLockingIsOn) {
+    const Calls failedLock = {"write 4", "reset", "porter /LockWorkStation", "log", "write 0", "retry"};
+    const struct {
+        const char* what;
+        DWORD removeLock, enableTolven;
+        BOOL keyPresent, porterOk;
+        Calls calls;
+    } cases[] = {
+        {"key-removal locking off", 0, 1, FALSE, TRUE, {"unretry"}},
+        {"logon management off", 1, 0, FALSE, TRUE, {"unretry"}},
+        {"the key is back", 1, 1, TRUE, TRUE, {"unretry", "read", "verify"}},
+        {"still out, the lock takes", 1, 1, FALSE, TRUE, Join({"unretry", "read", "verify"}, kLockedAndUnlocked)},
+        {"still out, the lock fails again", 1, 1, FALSE, FALSE, Join({"unretry", "read", "verify"}, failedLock)},
+    };
+    for (const auto& c : cases) {
+        host = Host();
+        host.switches = {{L"QJ_RemoveLock", c.removeLock}, {L"QJ_EnableTolven", c.enableTolven}};
+        host.keyPresent = c.keyPresent;
+        host.porterOk = c.porterOk;
+        EXPECT_EQ(sentry::OnRetryTick(), c.calls.size() > 3) << c.what;
+        EXPECT_EQ(host.calls, c.calls) << c.what;
     }
 }
 

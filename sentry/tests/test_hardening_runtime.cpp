@@ -9,6 +9,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "servicethread.h"
 #include "sentrycore.h"
 #include "services.h"
@@ -123,6 +125,59 @@ TEST_F(SentryHardeningRuntime, OnlyTheLockedSessionEndsTheWait) {
     EXPECT_FALSE(Answers(300));
     SessionChange(WTS_SESSION_LOGON, console);
     EXPECT_TRUE(Answers());
+}
+
+// Porter reports a lock that Windows did not confirm (ERROR_TIMEOUT). Whether the service still
+// counts it as a lock that took rests on what the service control manager reported of the locked
+// session: a WTS_SESSION_LOCK while Porter ran, or one from the user's own lock before, not ended by
+// an unlock, logon or logoff since. Otherwise the lock is tried again on the retry period (50 ms).
+TEST_F(SentryHardeningRuntime, SessionLockReportedByWindowsDecidesWhetherTheLockTook) {
+    struct Notice {
+        DWORD event;
+        bool console;  // else another session
+    };
+    static std::vector<Notice> s_duringPorter;
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    const struct {
+        const char* what;
+        std::vector<Notice> before, duringPorter;
+        bool took;
+    } cases[] = {
+        {"nothing reported", {}, {}, false},
+        {"reported while Porter ran", {}, {{WTS_SESSION_LOCK, true}}, true},
+        {"the user had locked it first", {{WTS_SESSION_LOCK, true}}, {}, true},
+        {"the user's lock was undone by an unlock", {{WTS_SESSION_LOCK, true}, {WTS_SESSION_UNLOCK, true}}, {}, false},
+        {"... by a logon", {{WTS_SESSION_LOCK, true}, {WTS_SESSION_LOGON, true}}, {}, false},
+        {"... by a logoff", {{WTS_SESSION_LOCK, true}, {WTS_SESSION_LOGOFF, true}}, {}, false},
+        {"another session locked", {{WTS_SESSION_LOCK, false}}, {{WTS_SESSION_LOCK, false}}, false},
+        {"another session's unlock changes nothing", {{WTS_SESSION_LOCK, true}, {WTS_SESSION_UNLOCK, false}}, {}, true},
+    };
+    sentry::g_seams.retryMs = 50;
+    sentry::g_seams.StartPorter = [](const wchar_t*) -> BOOL {
+        InterlockedIncrement(&g_porterStarts);
+        for (const Notice& n : s_duringPorter)
+            SessionChange(n.event, n.console ? WTSGetActiveConsoleSessionId() : WTSGetActiveConsoleSessionId() + 5);
+        SetLastError(ERROR_TIMEOUT);
+        return FALSE;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_porterStarts = 0;
+        s_duringPorter = c.duringPorter;
+        Start();
+        for (const Notice& n : c.before) SessionChange(n.event, n.console ? console : console + 5);
+        EXPECT_EQ(SendRemoval(1000), !c.took) << (c.took ? "not waiting for the unlock" : "waiting for an unlock");
+        if (c.took) {
+            EXPECT_FALSE(Answers(300));
+            EXPECT_EQ(g_porterStarts, 1);
+            SessionChange(WTS_SESSION_UNLOCK, console);
+            EXPECT_TRUE(Answers()) << "the unlock did not end the wait";
+        } else {
+            EXPECT_TRUE(ts::WaitFor([] { return g_porterStarts >= 3; }, 5000, 10)) << "the lock was not tried again";
+        }
+        EndServiceThread(&thread);
+        sentry::InitStatus();
+    }
 }
 
 // The key check needs the disk slots and the token serial; both passwords are wiped from the

@@ -142,6 +142,80 @@ TEST_F(SentryHardening, StopDuringTheWaitForPorterIsPrompt) {
     EXPECT_TRUE(WaitFor([&] { return Ended(PorterPids().back()); }, 5000)) << "the Porter of a stopped service runs on";
 }
 
+// A lock that did not take (Porter's lock call failed, or Windows never reported the session locked:
+// a UAC prompt was up) leaves the PC open with the key out. It is tried again every retry period (300 ms
+// in this build) while the key stays out, each time after a fresh key check; the retries end when the
+// key is back, when key-removal locking is switched off, when a lock takes (the service then waits for
+// the unlock), and with the service.
+TEST_F(SentryHardening, LockThatDoesNotTakeIsRetriedWhileTheKeyStaysOut) {
+    uinfo record = {};
+    lstrcpyW(record.lpUserName, L"tester");
+    lstrcpyW(record.lpDriverUID[2], disk.Id().c_str());
+    ASSERT_TRUE(ts::SetBinary(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_uinfo", &record, sizeof(record)));
+    Install(L"SentryShortRetry.exe", L"PorterRecorder.exe");
+    // Porter runs no more: one already on its way when the state changed may still end its run.
+    auto settles = [this] {
+        for (int i = 0; i < 3; ++i) {
+            size_t n = PorterCalls();
+            if (!WaitFor([&] { return PorterCalls() != n; }, 2000)) return true;
+        }
+        return false;
+    };
+    auto retries = [this](size_t before) { return WaitFor([&] { return PorterCalls() >= before + 3; }, 15000); };
+    const struct {
+        const char* what;
+        const wchar_t* file;  // makes the recording Porter's lock fail in this way
+    } failures[] = {
+        {"Porter's lock call fails", L"PorterFails.txt"},
+        {"Windows does not report the lock", L"PorterUnconfirmed.txt"},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.what);
+        const std::wstring failure = dir + L"\\" + f.file;
+        DeleteFileW((dir + L"\\PorterCalls.txt").c_str());
+        ASSERT_TRUE(ts::WriteFileBytes(failure, ""));
+        ASSERT_TRUE(disk.Plug());
+        StartService();
+        if (HasFatalFailure()) return;
+
+        ASSERT_TRUE(disk.Pull());
+        DWORD error = 0;
+        EXPECT_TRUE(Removal(15000, &error)) << "the service waits after a lock that did not take: " << error;
+        EXPECT_TRUE(retries(0)) << "the lock was not tried again: " << PorterCalls() << " Porter runs";
+        ASSERT_TRUE(disk.Plug());
+        EXPECT_TRUE(settles()) << "the key is back, the retries go on";
+
+        ASSERT_TRUE(disk.Pull());
+        EXPECT_TRUE(Removal(15000, &error)) << error;
+        EXPECT_TRUE(retries(PorterCalls()));
+        ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 0));
+        EXPECT_TRUE(settles()) << "key-removal locking is off, the retries go on";
+        ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 1));
+
+        EXPECT_TRUE(Removal(15000, &error)) << error;
+        EXPECT_TRUE(retries(PorterCalls()));
+        ASSERT_TRUE(DeleteFileW(failure.c_str()));
+        EXPECT_TRUE(ts::StopsAnswering(window, kBlockedMs, 15000)) << "the lock that took is not waited on";
+        EXPECT_EQ(TakeLockType(), LOCKTYPE_KEY_REMOVED) << "the lock that took has no record";
+        size_t took = PorterCalls();
+        HANDLE alert = OpenEventW(EVENT_MODIFY_STATE, FALSE, CORELIB_ALERT_EVENT);
+        ASSERT_NE(alert, nullptr) << GetLastError();
+        EXPECT_TRUE(SetEvent(alert));
+        CloseHandle(alert);
+        EXPECT_TRUE(Answers()) << "the unlock did not end the wait";
+        EXPECT_TRUE(settles());
+        EXPECT_EQ(PorterCalls(), took) << "retried after a lock that took";
+
+        ASSERT_TRUE(ts::WriteFileBytes(failure, ""));
+        EXPECT_TRUE(Removal(15000, &error)) << error;
+        EXPECT_TRUE(retries(PorterCalls()));
+        ts::ChildResult r = Run(L"/stop");
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+        EXPECT_EQ(ts::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+        DeleteFileW(failure.c_str());
+    }
+}
+
 // A settings key made by an installer or a .reg import keeps its inherited DACL; the service gives it
 // the protected one when it starts.
 TEST_F(SentryHardening, StartGivesAnOpenSettingsKeyTheProtectedDacl) {
