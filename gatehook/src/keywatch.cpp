@@ -117,7 +117,7 @@ bool EnsureThread() {
                     w.id = id;
                 } else {
                     DEBUG_MSG("%s", "key watch thread ended before it was ready");
-                    Log(L"按键监视线程未能启动。");
+                    Log(L"KEY监视线程未能启动。");
                     CloseHandle(t);
                 }
             } else {
