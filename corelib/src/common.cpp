@@ -7,6 +7,8 @@ namespace corelib {
 Seams g_seams = {
     ::GetVolumeNameForVolumeMountPointW,
     ::RegisterDeviceNotificationW,
+    ::LsaStorePrivateData,
+    ::VerifyUserInfo,
 };
 
 namespace {

@@ -3,6 +3,8 @@
 
 #include "corelib.h"
 
+#include <ntsecapi.h>
+
 namespace corelib {
 
 // OS class, computed once per process:
@@ -28,6 +30,10 @@ struct Seams {
     BOOL(WINAPI* GetVolumeNameForVolumeMountPointW)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD cch);
     // Wine registers but never delivers device notices for simulated disks: unit tests check the filters here.
     HDEVNOTIFY(WINAPI* RegisterDeviceNotificationW)(HANDLE recipient, LPVOID filter, DWORD flags);
+    // Wine's LSA keeps no private data: the Winlogon auto-logon secret is stored and deleted through here.
+    NTSTATUS(WINAPI* LsaStorePrivateData)(LSA_HANDLE policy, PLSA_UNICODE_STRING name, PLSA_UNICODE_STRING data);
+    // The locked notice's key test. A read that fails once, the key still in, cannot be played from outside.
+    BOOL(CORELIB_CALL* VerifyUserInfo)(const uinfo* record);
 };
 extern Seams g_seams;
 

@@ -25,6 +25,8 @@ const int kF8Result = VK_F8;  // 119: the caller's cue for its emergency path
 const wchar_t kBootNoticeProp[] = L"CorelibBootNotice";
 const wchar_t kIntervalLockText[] = L"间隔时间锁定计算机，您可以禁用些功能。";
 const wchar_t kKeyRemovedText[] = L"认证KEY已取下，计算机进入锁定状态。";
+// The pause between the two reads that must agree before the key counts as absent.
+const DWORD kAbsentConfirmMs = 250;
 
 // Everything one showing of a dialog needs. It lives on the caller's stack for the length of
 // ShowDialog, so two threads showing dialogs at once never share a record.
@@ -42,6 +44,17 @@ struct DialogState {
 };
 
 DialogState* StateOf(HWND dlg) { return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER)); }
+
+bool KeyPresent(const uinfo* record) { return g_seams.VerifyUserInfo(record) != FALSE; }
+
+// As on the credential tile, the key counts as absent only when a second read a moment after the
+// first agrees: one read that failed (a busy token, a device list being rebuilt) is no removal, and
+// the next arrival of any device would otherwise unlock with the key left in.
+bool SecondReadAbsent(const uinfo* record) {
+    Sleep(kAbsentConfirmMs);
+    return !KeyPresent(record);
+}
+bool AbsentOnTwoReads(const uinfo* record) { return !KeyPresent(record) && SecondReadAbsent(record); }
 
 
 // The boot notice's own key test, the same choice VerifyUserInfo makes: any non-zero device mode,
@@ -149,7 +162,7 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
             break;
         }
         EnableWindow(GetDlgItem(dlg, IDOK), enable);
-        s->keySeenAbsent = !VerifyUserInfo(&s->user);
+        s->keySeenAbsent = AbsentOnTwoReads(&s->user);
 
         s->picture = keydlg::LoadUserPicture(s->picturePath, ModuleHandle(), IDB_LIB_DEFAULT_USER);  // once, not at every paint
         return FALSE;  // no focus of its own
@@ -163,12 +176,13 @@ INT_PTR CALLBACK DlgProcaLocked(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DEVICECHANGE: {
         DialogState* s = StateOf(dlg);
         if (s && wp == DBT_DEVICEREMOVECOMPLETE) {
-            if (!VerifyUserInfo(&s->user)) s->keySeenAbsent = true;
+            if (!s->keySeenAbsent && AbsentOnTwoReads(&s->user)) s->keySeenAbsent = true;
         } else if (s && IsKeyArrival(wp, lp)) {
-            if (!VerifyUserInfo(&s->user))
+            if (KeyPresent(&s->user)) {
+                if (s->keySeenAbsent) EndLockedNotice(dlg, s);
+            } else if (!s->keySeenAbsent && SecondReadAbsent(&s->user)) {
                 s->keySeenAbsent = true;
-            else if (s->keySeenAbsent)
-                EndLockedNotice(dlg, s);
+            }
         }
         SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
         return TRUE;

@@ -20,6 +20,12 @@ const wchar_t kFiltersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Au
 const wchar_t kGatehookName[] = L"Gatehook.dll";
 const wchar_t kLogontileName[] = L"Logontile.dll";
 const wchar_t kServiceProgram[] = L"\\Sentry.exe";
+// Above 32, as the shell's HINSTANCE of a started program: the value callers take for success.
+const INT_PTR kStarted = 42;
+// Winlogon's auto-logon password lives in the LSA secret of this name, never in its registry key.
+const wchar_t kAutoLogonSecret[] = L"DefaultPassword";
+// The longest Windows password (CREDUI_MAX_PASSWORD_LENGTH) and its NUL.
+const size_t kPasswordChars = 257;
 
 // Longest registry text we look at; anything longer is no usable path anyway.
 const DWORD kTextChars = 1024;
@@ -102,11 +108,81 @@ bool ModulePath(wchar_t (&path)[kTextChars + 1]) {
     return n < MAX_PATH;
 }
 
+// What the shell's ShellExecuteW would have answered for a program that does not start: its codes
+// up to 32 are the Win32 errors of the same numbers, and callers read them so.
+INT_PTR StartError(DWORD error) {
+    if (error > 0 && error <= 32) return static_cast<INT_PTR>(error);
+    switch (error) {
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        return ERROR_BAD_FORMAT;
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return SE_ERR_PNF;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// Starts the service program with one switch, hidden, without waiting. Not through the shell: inside
+// LogonUI it would run its association and attachment checks as SYSTEM on the logon desktop. The
+// program is named by its full path, which is also quoted as the first argument.
 INT_PTR RunServiceProgram(const wchar_t* commandSwitch) {
     wchar_t path[MAX_PATH];
     ZarnRegByDllPath(path, kServiceProgram);
     if (!path[0]) return SE_ERR_PNF;
-    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", path, commandSwitch, nullptr, SW_HIDE));
+    // The quoted path, a space, the switch and the NUL.
+    wchar_t commandLine[MAX_PATH + 32];
+    if (wcslen(path) + wcslen(commandSwitch) + 4 > ARRAYSIZE(commandLine)) return SE_ERR_PNF;
+    swprintf(commandLine, ARRAYSIZE(commandLine), L"\"%ls\" %ls", path, commandSwitch);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+        DWORD error = GetLastError();
+        DEBUG_MSG("CreateProcess=%d", static_cast<int>(error));
+        return StartError(error);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kStarted;
+}
+
+// Stores password as Winlogon's auto-logon secret, or deletes the secret when password is NULL.
+// Returns a Win32 error. The copy that the LSA is handed is wiped however the call ends.
+LONG StoreAutoLogonSecret(const wchar_t* password) {
+    LSA_OBJECT_ATTRIBUTES attributes = {};
+    LSA_HANDLE policy = nullptr;
+    NTSTATUS status = LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy);
+    if (status != 0) return static_cast<LONG>(LsaNtStatusToWinError(status));
+    wchar_t nameText[ARRAYSIZE(kAutoLogonSecret)];
+    wmemcpy(nameText, kAutoLogonSecret, ARRAYSIZE(kAutoLogonSecret));
+    LSA_UNICODE_STRING name = {};
+    name.Buffer = nameText;
+    name.Length = static_cast<USHORT>((ARRAYSIZE(nameText) - 1) * sizeof(wchar_t));
+    name.MaximumLength = static_cast<USHORT>(sizeof(nameText));
+    wchar_t secret[kPasswordChars];
+    LSA_UNICODE_STRING data = {};
+    LONG r = ERROR_SUCCESS;
+    if (password) {
+        // Too long for any Windows account: refused rather than cut to another password.
+        if (CopyWhole(secret, kPasswordChars, password)) {
+            data.Buffer = secret;
+            data.Length = static_cast<USHORT>(wcslen(secret) * sizeof(wchar_t));
+            data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
+        } else {
+            r = ERROR_INVALID_PARAMETER;
+        }
+    }
+    if (r == ERROR_SUCCESS)
+        r = static_cast<LONG>(LsaNtStatusToWinError(g_seams.LsaStorePrivateData(policy, &name, password ? &data : nullptr)));
+    SecureZeroMemory(secret, sizeof(secret));
+    SecureZeroMemory(&data, sizeof(data));
+    LsaClose(policy);
+    return r;
 }
 
 LONG RegisterGina() {
@@ -145,6 +221,9 @@ LONG UnregisterGina() {
     // password it kept would stay readable in Winlogon's key.
     first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", L"0"));
     first(DeleteValue(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword"));
+    LONG secret = Gone(StoreAutoLogonSecret(nullptr));
+    if (secret != ERROR_SUCCESS) LogEvent(L"无法删除自动登录口令（错误 %ld）。", static_cast<long>(secret));
+    first(secret);
     return first.value;
 }
 
@@ -192,8 +271,16 @@ LONG CORELIB_CALL AutoLogonSystem(const wchar_t* autoAdminLogon, const wchar_t* 
     first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", autoAdminLogon));
     first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultUserName", userName));
     first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultDomainName", domainName));
-    // An empty password keeps the stored one (the GINA may not know it at this logon).
-    if (password && *password) first(WriteText(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword", password));
+    // Every local user can read Winlogon's key: the password goes into the LSA secret that Winlogon
+    // also reads. An empty password keeps the stored one (the GINA may not know it at this logon).
+    // When the secret cannot be stored Winlogon asks for the password at the next boot.
+    if (password && *password) {
+        LONG r = StoreAutoLogonSecret(password);
+        if (r != ERROR_SUCCESS) LogEvent(L"无法保存自动登录口令（错误 %ld），Windows启动时将询问口令。", static_cast<long>(r));
+        first(r);
+    }
+    // No clear-text copy stays, whether left by an earlier version or written by hand.
+    first(DeleteValue(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword"));
     return first.value;
 }
 

@@ -4,6 +4,8 @@
 //   path <suffix>              -> "path <ZarnRegByDllPath result>"
 //   write | delete             -> "write <rc>" | "delete <rc>"
 //   start|stop|install|uninstall -> "<command> <shell result>"
+//   lsa | lsa-refuse           -> from now on every LSA secret call prints "lsa <name>=<value>" (or
+//                                 "=(deleted)") and succeeds, or is refused with access denied
 #include <windows.h>
 
 #include <string>
@@ -18,6 +20,17 @@ std::wstring g_out;
 void Line(const std::wstring& s) { g_out += s + L"\n"; }
 
 std::wstring Num(long long v) { return std::to_wstring(v); }
+
+NTSTATUS g_secretAnswer = 0;
+
+std::wstring Text(const LSA_UNICODE_STRING* s) {
+    return s && s->Buffer ? std::wstring(s->Buffer, s->Length / sizeof(wchar_t)) : std::wstring();
+}
+
+NTSTATUS WINAPI PrintSecret(LSA_HANDLE, PLSA_UNICODE_STRING name, PLSA_UNICODE_STRING data) {
+    Line(L"lsa " + Text(name) + L"=" + (data ? Text(data) : std::wstring(L"(deleted)")));
+    return g_secretAnswer;
+}
 
 }  // namespace
 
@@ -43,6 +56,9 @@ int wmain(int argc, wchar_t** argv) {
             Line(cmd + L" " + Num(StartOrStopService(cmd == L"start")));
         } else if (cmd == L"install" || cmd == L"uninstall") {
             Line(cmd + L" " + Num(InstallOrUninstallService(cmd == L"install")));
+        } else if (cmd == L"lsa" || cmd == L"lsa-refuse") {
+            g_secretAnswer = cmd == L"lsa" ? 0 : static_cast<NTSTATUS>(0xC0000022L);  // STATUS_ACCESS_DENIED
+            corelib::g_seams.LsaStorePrivateData = PrintSecret;
         } else {
             Line(L"unknown " + cmd);
             status = 2;

@@ -165,22 +165,34 @@ TEST(HardeningUnregister, XpUnregisteringRemovesTheStoredWindowsPassword) {
     ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"Admin"));
     ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", L"windows-pw"));
 
-    // The OS class is cached per process: the XP path runs in a probe that Wine tells it is XP.
+    // The OS class is cached per process: the XP path runs in a probe that Wine tells it is XP. The
+    // probe answers for the LSA (Wine's keeps no secrets): the Winlogon secret goes too.
     const std::wstring probe = L"setupprobe_hardening_winxp.exe";
     ASSERT_TRUE(ts::CopyProgram(L"corelib_probe_setup.exe", probe));
     ASSERT_TRUE(ts::SetProgramVersion(probe, L"winxp"));
-    ts::ChildResult r = ts::RunChild(L"\"" + ts::InExeDir(probe) + L"\" os delete");
-    EXPECT_TRUE(r.started);
-    EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(r.output.substr(0, 5), "os 2 ") << r.output;
-    EXPECT_NE(r.output.find("delete 0"), std::string::npos) << r.output;
+    const struct {
+        const wchar_t* lsa;
+        const char* result;
+    } cases[] = {{L"lsa", "delete 0"}, {L"lsa-refuse", "delete 5"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ts::Narrow(c.lsa));
+        ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"ginadll", L"C:\\Tolven\\Gatehook.dll"));
+        ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", L"windows-pw"));
+        ts::ChildResult r = ts::RunChild(L"\"" + ts::InExeDir(probe) + L"\" os " + c.lsa + L" delete");
+        EXPECT_TRUE(r.started);
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+        EXPECT_EQ(r.output.substr(0, 5), "os 2 ") << r.output;
+        EXPECT_NE(r.output.find("lsa DefaultPassword=(deleted)\n"), std::string::npos)
+            << "the secret was not deleted: " << r.output;
+        EXPECT_NE(r.output.find(c.result), std::string::npos) << r.output;
 
-    EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogon, L"ginadll"));
-    EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword"))
-        << "the Windows password stays readable in Winlogon's key";
-    std::wstring autoLogon;
-    EXPECT_TRUE(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", &autoLogon));
-    EXPECT_EQ(ts::Narrow(autoLogon), "0");
+        EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogon, L"ginadll"));
+        EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword"))
+            << "the Windows password stays readable in Winlogon's key";
+        std::wstring autoLogon;
+        EXPECT_TRUE(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", &autoLogon));
+        EXPECT_EQ(ts::Narrow(autoLogon), "0");
+    }
 
     DeleteFileW(ts::InExeDir(probe).c_str());
     for (int i = 0; i < 4; ++i) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "classkeys.h"
 #include "corelib.h"
+#include "imports.h"
 #include "testsupport.h"
 
 namespace {
@@ -485,20 +487,24 @@ TEST_F(SetupUnregister, AfterUnregisteringTheProgramFolderIsUsedAgain) {
 // ---------------------------------------------------------------------------------------------
 using SetupAutoLogon = SetupTest;
 
-TEST_F(SetupAutoLogon, WritesTheValuesAndKeepsAStoredPasswordWhenGivenNone) {
+// The password goes into Winlogon's LSA secret, never into its registry key, which every local user
+// can read; a clear-text copy already there goes too. Wine's LSA keeps no private data: storing the
+// secret fails here, and that failure is reported, not taken for success.
+TEST_F(SetupAutoLogon, WritesTheValuesButNeverThePasswordInClearText) {
     struct Case {
         const char* what;
         const wchar_t *autoLogon, *user, *domain, *password;
-        LONG rc;
-        const wchar_t* storedPassword;  // DefaultPassword afterwards
+        bool fails;     // a password that Wine's LSA cannot keep
+        LONG rc;        // when not failing
+        bool written;   // the three values are set
     } cases[] = {
-        {"all four", L"1", L"alice", L"PC-1", L"s3cret", 0, L"s3cret"},
-        {"empty password", L"1", L"alice", L"PC-1", L"", 0, L"old"},
-        {"no password", L"1", L"alice", L"PC-1", nullptr, 0, L"old"},
-        {"Chinese text", L"1", L"张三", L"电脑", L"密码", 0, L"密码"},
-        {"switched off", L"0", L"", L"", L"", 0, L"old"},
-        {"no user name", L"1", nullptr, L"PC-1", L"s3cret", ERROR_INVALID_PARAMETER, L"old"},
-        {"no switch", nullptr, L"alice", L"PC-1", L"s3cret", ERROR_INVALID_PARAMETER, L"old"},
+        {"all four", L"1", L"alice", L"PC-1", L"s3cret", true, 0, true},
+        {"Chinese text", L"1", L"张三", L"电脑", L"密码", true, 0, true},
+        {"empty password", L"1", L"alice", L"PC-1", L"", false, 0, true},
+        {"no password", L"1", L"alice", L"PC-1", nullptr, false, 0, true},
+        {"switched off", L"0", L"", L"", L"", false, 0, true},
+        {"no user name", L"1", nullptr, L"PC-1", L"s3cret", false, ERROR_INVALID_PARAMETER, false},
+        {"no switch", nullptr, L"alice", L"PC-1", L"s3cret", false, ERROR_INVALID_PARAMETER, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -506,12 +512,18 @@ TEST_F(SetupAutoLogon, WritesTheValuesAndKeepsAStoredPasswordWhenGivenNone) {
         ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"old"));
         ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultDomainName", L"old"));
         ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", L"old"));
-        EXPECT_EQ(AutoLogonSystem(c.autoLogon, c.user, c.domain, c.password), c.rc);
-        bool written = c.rc == 0;
-        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", written ? c.autoLogon : L"old");
-        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", written ? c.user : L"old");
-        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultDomainName", written ? c.domain : L"old");
-        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", c.storedPassword);
+        LONG rc = AutoLogonSystem(c.autoLogon, c.user, c.domain, c.password);
+        if (c.fails)
+            EXPECT_NE(rc, 0) << "a secret that was not kept reported as stored";
+        else
+            EXPECT_EQ(rc, c.rc);
+        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", c.written ? c.autoLogon : L"old");
+        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", c.written ? c.user : L"old");
+        ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultDomainName", c.written ? c.domain : L"old");
+        if (c.written)
+            EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword")) << "clear text left";
+        else
+            ExpectText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", L"old");
     }
 }
 
@@ -595,20 +607,101 @@ TEST_F(SetupService, RunsSentryHiddenWithTheSwitch) {
     }
 }
 
+// What Corelib asks of CreateProcessW: the shell must not run inside LogonUI, on the logon desktop,
+// with its association and attachment checks; the program is named by its full path, quoted on the
+// command line, and gets none of the caller's handles.
+struct ProcessStart {
+    int calls = 0;
+    std::wstring application, commandLine;
+    BOOL inherit = TRUE;
+    DWORD flags = 0;
+    DWORD startFlags = 0;
+    WORD show = 0;
+    HANDLE process = nullptr, thread = nullptr;
+};
+ProcessStart g_start;
+int g_shellCalls = 0;
+typedef BOOL(WINAPI* CreateProcessFn)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                                      LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+CreateProcessFn g_realCreateProcess = nullptr;
+
+BOOL WINAPI RecordCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES pa,
+                                LPSECURITY_ATTRIBUTES ta, BOOL inherit, DWORD flags, LPVOID environment,
+                                LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+    ++g_start.calls;
+    g_start.application = application ? application : L"<none>";
+    g_start.commandLine = commandLine ? commandLine : L"<none>";
+    g_start.inherit = inherit;
+    g_start.flags = flags;
+    g_start.startFlags = startup ? startup->dwFlags : 0;
+    g_start.show = startup ? startup->wShowWindow : 0;
+    BOOL ok = g_realCreateProcess(application, commandLine, pa, ta, inherit, flags, environment, directory, startup,
+                                  info);
+    if (ok) {
+        g_start.process = info->hProcess;
+        g_start.thread = info->hThread;
+    }
+    return ok;
+}
+HINSTANCE WINAPI RecordShellExecute(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    ++g_shellCalls;
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_ACCESSDENIED));
+}
+
+TEST_F(SetupService, StartsSentryItselfWithTheQuotedFullPathAndNoShell) {
+    std::wstring dir = NewDir(L"服务 目录");
+    const std::wstring sentry = dir + L"\\Sentry.exe";
+    ASSERT_TRUE(CopyFileW(ts::InExeDir(L"corelib_cmdline_recorder.exe").c_str(), sentry.c_str(), FALSE));
+    SetInproc(dir + L"\\Logontile.dll");
+    HMODULE corelib = GetModuleHandleW(L"Corelib.dll");
+    ts::ImportPatch create(corelib, "kernel32.dll", "CreateProcessW", reinterpret_cast<void*>(&RecordCreateProcess));
+    ASSERT_TRUE(create.ok()) << "Corelib does not start the program with CreateProcessW";
+    g_realCreateProcess = reinterpret_cast<CreateProcessFn>(create.previous());
+    ts::ImportPatch shell(corelib, "shell32.dll", "ShellExecuteW", reinterpret_cast<void*>(&RecordShellExecute));
+    g_start = ProcessStart();
+    g_shellCalls = 0;
+    EXPECT_GT(StartOrStopService(TRUE), 32);
+    EXPECT_EQ(g_shellCalls, 0) << "the shell was asked";
+    ASSERT_EQ(g_start.calls, 1);
+    EXPECT_EQ(ts::Narrow(g_start.application), ts::Narrow(sentry));
+    EXPECT_EQ(ts::Narrow(g_start.commandLine), ts::Narrow(L"\"" + sentry + L"\" /start"));
+    EXPECT_FALSE(g_start.inherit) << "the caller's handles went to the program";
+    EXPECT_TRUE(g_start.startFlags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ(g_start.show, SW_HIDE);
+    DWORD info = 0;
+    EXPECT_FALSE(GetHandleInformation(g_start.process, &info)) << "the process handle was kept";
+    EXPECT_FALSE(GetHandleInformation(g_start.thread, &info)) << "the thread handle was kept";
+    ServiceRun run;
+    EXPECT_TRUE(WaitForRecord(dir, &run));
+}
+
+// Failures keep the shell's convention, which callers read as Win32 errors: at most 32.
 TEST_F(SetupService, ReportsWhenSentryCannotBeRun) {
     std::wstring empty = NewDir(L"nosentry");
+    std::wstring folderOnly = NewDir(L"sentryfolder");
+    ASSERT_TRUE(CreateDirectoryW((folderOnly + L"\\Sentry.exe").c_str(), nullptr));
+    std::wstring notAProgram = NewDir(L"notaprogram");
+    ASSERT_TRUE(ts::WriteFileBytes(notAProgram + L"\\Sentry.exe", "not a program at all"));
     struct Case {
         const char* what;
         std::wstring registered;
+        INT_PTR rc;  // 0: any failure
     } cases[] = {
-        {"no Sentry.exe in the folder", empty + L"\\Logontile.dll"},
-        {"folder too long for the path", FolderOfLength(250) + L"\\L.dll"},
+        {"no Sentry.exe in the folder", empty + L"\\Logontile.dll", SE_ERR_FNF},
+        {"folder too long for the path", FolderOfLength(250) + L"\\L.dll", SE_ERR_PNF},
+        {"a folder named Sentry.exe", folderOnly + L"\\Logontile.dll", 0},
+        {"no program in Sentry.exe", notAProgram + L"\\Logontile.dll", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetInproc(c.registered);
-        EXPECT_LE(StartOrStopService(TRUE), 32);
-        EXPECT_LE(InstallOrUninstallService(FALSE), 32);
+        for (INT_PTR rc : {StartOrStopService(TRUE), InstallOrUninstallService(FALSE)}) {
+            EXPECT_LE(rc, 32);
+            EXPECT_GT(rc, 0) << "0 reads as out of memory";
+            if (c.rc) {
+                EXPECT_EQ(rc, c.rc);
+            }
+        }
     }
 }
 

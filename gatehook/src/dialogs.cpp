@@ -21,20 +21,13 @@ HDEVNOTIFY g_bootNotices[2];
 HDEVNOTIFY g_lockedNotices[2];
 bool g_emergencyOpen = false;
 unsigned g_wrongPasswords = 0;  // survives reopening; only a right password resets it
-// The locked notice unlocks on a key arrival only once it has seen the key absent: with the key
-// left in at the lock (the interval lock, Win+L) any plugged device would otherwise unlock.
+// The locked notice unlocks on a key arrival only once it has seen the key absent, on two reads that
+// agree: with the key left in at the lock (the interval lock, Win+L), or one read that failed, any
+// plugged device would otherwise unlock.
 bool g_keySeenAbsent = false;
 wchar_t g_lockMessage[260];
 wchar_t g_userPicture[260];
 HBITMAP g_picture = nullptr;
-
-bool KeyPresent() {
-    uinfo snap;
-    SnapshotRecord(&snap);
-    bool present = VerifyUserInfo(&snap) != FALSE;
-    SecureZeroMemory(&snap, sizeof(snap));
-    return present;
-}
 
 
 // The typed password does not outlive the dialog in its edit control.
@@ -61,7 +54,7 @@ void OnEmergencyOk(HWND dlg) {
     SnapshotRecord(&snap);
     bool right = wcsnlen(snap.lpLogonPWD, 140) == 0 ? wcscmp(typed, L"806") == 0
                                                     : FieldEquals(snap.lpLogonPWD, 140, typed);
-    bool keyIn = right && VerifyUserInfo(&snap) != FALSE;
+    bool keyIn = right && g_seams.VerifyUserInfo(&snap) != FALSE;
     SecureZeroMemory(&snap, sizeof(snap));
     SecureZeroMemory(typed, sizeof(typed));
 
@@ -169,11 +162,11 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         wchar_t name[50];
         lstrcpynW(name, snap.lpUserName, 50);
         SetDlgItemTextW(dlg, IDC_USER_NAME, name);
-        bool keyIn = VerifyUserInfo(&snap) != FALSE;
-        g_keySeenAbsent = !keyIn;
-        bool needKey = GetMonitorKeyStyle(GH_SWITCH_UNLOCK_KEY) != 0 ||
-                       (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0 && !keyIn);
         SecureZeroMemory(&snap, sizeof(snap));
+        bool absent = !KeyPresent() && SecondReadAbsent();
+        g_keySeenAbsent = absent;
+        bool needKey = GetMonitorKeyStyle(GH_SWITCH_UNLOCK_KEY) != 0 ||
+                       (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0 && absent);
         EnableWindow(GetDlgItem(dlg, IDOK), needKey ? FALSE : TRUE);
         if (needKey) SetDlgItemTextW(dlg, IDC_LOCK_STATUS, L"请插入KEY解锁计算机");
 
@@ -192,14 +185,16 @@ INT_PTR CALLBACK WkstaLockedSASDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
     case WM_DEVICECHANGE:
         if (wp == DBT_DEVICEREMOVECOMPLETE) {
             RefreshRecord();
-            if (!KeyPresent()) g_keySeenAbsent = true;
+            if (!g_keySeenAbsent && !KeyPresent() && SecondReadAbsent()) g_keySeenAbsent = true;
         } else if (IsKeyArrival(wp, lp)) {
             RefreshRecord();
-            if (!KeyPresent()) {
+            if (KeyPresent()) {
+                if (g_keySeenAbsent) {
+                    StartKeyWatchThread();
+                    EndDialog(dlg, IDOK);
+                }
+            } else if (!g_keySeenAbsent && SecondReadAbsent()) {
                 g_keySeenAbsent = true;
-            } else if (g_keySeenAbsent) {
-                StartKeyWatchThread();
-                EndDialog(dlg, IDOK);
             }
         }
         return TRUE;

@@ -29,6 +29,12 @@ void SetInstance(HINSTANCE instance);
 bool RefreshRecord();
 void SnapshotRecord(uinfo* out);
 bool RecordReadable();
+// Whether the enrolled key is present, by the module-wide record as it stands now.
+bool KeyPresent();
+// As on the credential tile, the key counts as absent only when a second read agrees with a first one
+// that found it absent: one read that failed (a busy token, a device list being rebuilt) is no removal.
+// Pauses a moment, re-reads the record and reads again; true when the key is still absent.
+bool SecondReadAbsent();
 // Formats into a bounded line and writes it to the event log.
 void Log(const wchar_t* format, ...);
 // A stored field compared with a string without reading past the field; an empty or unterminated

@@ -51,11 +51,7 @@ void CALLBACK KeyWatchTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     RefreshRecord();
     if (id == g_keyTimer) {
         if (GetMonitorKeyStyle(GH_SWITCH_REMOVE_LOCK) != 0) {
-            uinfo snap;
-            SnapshotRecord(&snap);
-            bool present = VerifyUserInfo(&snap) != FALSE;
-            SecureZeroMemory(&snap, sizeof(snap));
-            if (!present) {
+            if (!KeyPresent()) {
                 g_seams.LockWorkStation();
                 DEBUG_MSG("%s", "!VerifyUserInfo(&uinfo)");
             }
@@ -67,6 +63,8 @@ void CALLBACK KeyWatchTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
         }
     }
 }
+
+void RestartAfter(DWORD endedId);
 
 DWORD WINAPI KeyWatchThreadProc(LPVOID readyEvent) {
     MSG m;
@@ -87,6 +85,7 @@ DWORD WINAPI KeyWatchThreadProc(LPVOID readyEvent) {
         DispatchMessageW(&m);
     }
     Disarm();
+    RestartAfter(GetCurrentThreadId());
     return 0;
 }
 
@@ -108,11 +107,19 @@ bool EnsureThread() {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (ready) {
             DWORD id = 0;
-            HANDLE t = CreateThread(nullptr, 0, KeyWatchThreadProc, ready, 0, &id);
+            HANDLE t = g_seams.CreateThread(nullptr, 0, KeyWatchThreadProc, ready, 0, &id);
             if (t) {
-                WaitForSingleObject(ready, INFINITE);
-                w.thread = t;
-                w.id = id;
+                // Winlogon's thread waits here, the lock held: a thread that ends before it is ready
+                // must end the wait too.
+                HANDLE both[2] = {ready, t};
+                if (WaitForMultipleObjects(2, both, FALSE, INFINITE) == WAIT_OBJECT_0) {
+                    w.thread = t;
+                    w.id = id;
+                } else {
+                    DEBUG_MSG("%s", "key watch thread ended before it was ready");
+                    Log(L"KEY监视线程未能启动。");
+                    CloseHandle(t);
+                }
             } else {
                 DEBUG_MSG("CreateThread=%d", static_cast<int>(GetLastError()));
             }
@@ -122,6 +129,23 @@ bool EnsureThread() {
     bool ok = w.thread != nullptr;
     LeaveCriticalSection(&w.lock);
     return ok;
+}
+
+// A watch thread that ends while the watch runs (a stray WM_QUIT is enough) hands over to a new one
+// at once: until the next logon or unlock nobody else would start it, and pulling the key would lock
+// nothing.
+void RestartAfter(DWORD endedId) {
+    WatchThread& w = Watch();
+    EnterCriticalSection(&w.lock);
+    if (w.thread && w.id == endedId) {
+        CloseHandle(w.thread);
+        w.thread = nullptr;
+        w.id = 0;
+    }
+    LeaveCriticalSection(&w.lock);
+    if (!Running()) return;
+    DEBUG_MSG("%s", "key watch thread ended while running; starting a new one");
+    StartKeyWatchThread();
 }
 
 DWORD WatchThreadId() {

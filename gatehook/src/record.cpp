@@ -11,6 +11,9 @@ namespace {
 
 HINSTANCE g_instance = nullptr;
 
+// The pause between the two reads that must agree before the key counts as absent.
+const DWORD kAbsentConfirmMs = 250;
+
 // One record for the module, guarded by a lock that exists before any thread can use it.
 struct SharedRecord {
     CRITICAL_SECTION lock;
@@ -37,6 +40,9 @@ bool RefreshRecord() {
     SetLastError(ERROR_SUCCESS);
     BOOL read = g_seams.ReadUserRecord(&fresh);
     DWORD error = read ? ERROR_SUCCESS : GetLastError();
+    // Nothing here needs the Windows password: msgina hands over the typed one at logon. It does not
+    // stay in Winlogon for its life.
+    SecureZeroMemory(fresh.lpUserPWD, sizeof(fresh.lpUserPWD));
     // Nothing stored (key or value missing) is the empty record of a computer without enrolment.
     bool usable = read || error == ERROR_FILE_NOT_FOUND;
     SharedRecord& s = Shared();
@@ -79,6 +85,20 @@ void SnapshotRecord(uinfo* out) {
     EnterCriticalSection(&s.lock);
     memcpy(out, &s.record, sizeof(*out));
     LeaveCriticalSection(&s.lock);
+}
+
+bool KeyPresent() {
+    uinfo snap;
+    SnapshotRecord(&snap);
+    bool present = g_seams.VerifyUserInfo(&snap) != FALSE;
+    SecureZeroMemory(&snap, sizeof(snap));
+    return present;
+}
+
+bool SecondReadAbsent() {
+    Sleep(kAbsentConfirmMs);
+    RefreshRecord();
+    return !KeyPresent();
 }
 
 bool FieldEquals(const wchar_t* field, size_t cch, const wchar_t* s) {

@@ -15,6 +15,8 @@ Seams g_seams = {
     2000000,  // interval lock, 33 min 20 s
     RealReadUserRecord,
     RealLog,
+    ::VerifyUserInfo,
+    ::CreateThread,
 };
 
 }  // namespace gatehook

@@ -19,6 +19,11 @@ struct Seams {
     BOOL(WINAPI* ReadUserRecord)(uinfo* record);
     // Corelib's LogEvent with one ready text; Wine's event log keeps nothing.
     void(WINAPI* Log)(const wchar_t* text);
+    // Corelib's VerifyUserInfo. A read that fails once with the key still in cannot be played from outside.
+    BOOL(CORELIB_CALL* VerifyUserInfo)(const uinfo* record);
+    // Starts the key watch's thread; a thread that ends before it is ready can only be played through here.
+    HANDLE(WINAPI* CreateThread)(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                 LPVOID parameter, DWORD flags, LPDWORD id);
 };
 extern Seams g_seams;
 

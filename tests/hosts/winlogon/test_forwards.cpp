@@ -263,7 +263,8 @@ TEST_F(GatehookHost, LoggedOutSasFollowsTheBootNoticeAndMsgina) {
 
 const wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
-// Only the enrolled user's logon, compared exactly, becomes the auto-logon of the next boot.
+// Only the enrolled user's logon, compared exactly, becomes the auto-logon of the next boot, and never
+// with the password in clear text.
 TEST_F(GatehookHost, AutoLogonValuesOnlyForTheEnrolledUser) {
     StoreRecord(L"Admin");
     SetSwitch(L"QJ_KaiJiChcekKey", 0);
@@ -275,6 +276,8 @@ TEST_F(GatehookHost, AutoLogonValuesOnlyForTheEnrolledUser) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.user ? ts::Narrow(c.user) : std::string("(none)"));
         ClearAutoLogon();
+        // A clear-text password left by an earlier version.
+        ASSERT_TRUE(ts::SetString(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword", L"old"));
         lstrcpynW(W.standin->userName, c.user ? c.user : L"", 64);
         lstrcpynW(W.standin->domain, L"WORKGROUP", 64);
         lstrcpynW(W.standin->password, L"pa55", 64);
@@ -282,14 +285,19 @@ TEST_F(GatehookHost, AutoLogonValuesOnlyForTheEnrolledUser) {
         EXPECT_EQ(W.LoggedOutSAS(&mpr), WLX_SAS_ACTION_LOGON);
         std::wstring v;
         EXPECT_EQ(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultUserName", &v), c.written);
-        if (!c.written) continue;
+        if (!c.written) {
+            EXPECT_TRUE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword"));
+            continue;
+        }
         EXPECT_EQ(v, c.user);
         ASSERT_TRUE(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogonKey, L"AutoAdminLogon", &v));
         EXPECT_EQ(v, L"1");
         ASSERT_TRUE(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultDomainName", &v));
         EXPECT_EQ(v, L"WORKGROUP");
-        ASSERT_TRUE(ts::GetString(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword", &v));
-        EXPECT_EQ(v, L"pa55");
+        // Every local user can read Winlogon's key: the password only ever goes into the LSA secret
+        // (which Wine does not keep), and no clear-text copy stays.
+        EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultPassword"))
+            << "the Windows password in clear text";
     }
     // Winlogon's structure missing altogether: still a logon, and nothing to store.
     ClearAutoLogon();

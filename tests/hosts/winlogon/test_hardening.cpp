@@ -1,10 +1,12 @@
 // Gatehook read the way someone at the locked or logged-out computer would read it: a key left in at
-// the lock, a user record that cannot be read, a key watch whose thread has ended, the typed
-// emergency password left in its edit control, and GDI+ out of memory while the picture loads.
+// the lock, one read of the key that failed, a user record that cannot be read, the Windows password
+// kept in Winlogon, a key watch whose thread has ended or never got ready, the typed emergency
+// password left in its edit control, and GDI+ out of memory while the picture loads.
 #include "fixture.h"
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <mutex>
 #include <set>
 
@@ -90,6 +92,120 @@ TEST_F(GatehookHardening, KeyLeftInAtTheLockMustBePulledBeforeAnArrivalUnlocks) 
     EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
 }
 
+// The key as the locked notice's reads find it: in or out, and a number of coming reads that fail
+// although the key is in (a busy token, a device list being rebuilt), which no device does on cue.
+std::atomic<bool> g_keyIn{true};
+std::atomic<int> g_failingReads{0};
+BOOL CORELIB_CALL ScriptedVerify(const uinfo*) {
+    if (g_failingReads > 0) {
+        --g_failingReads;
+        return FALSE;
+    }
+    return g_keyIn ? TRUE : FALSE;
+}
+
+// Absent counts only when two reads in a row agree: one failed read, at the opening or at any notice,
+// must not let the next arrival of some device unlock while the key was never out.
+TEST_F(GatehookHardening, LockedNoticeTakesTheKeyForAbsentOnlyOnTwoReadsInARow) {
+    Boot();
+    W.seams->VerifyUserInfo = ScriptedVerify;
+    struct Step {
+        WPARAM event;  // 0: the opening
+        bool keyIn;
+        int failingReads;
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        bool unlocks;  // by the arrival that ends the steps
+    } cases[] = {
+        {"one failed read at the opening", {{0, true, 1}, {DBT_DEVICEARRIVAL, true, 0}}, false},
+        {"one failed read at another device's removal",
+         {{0, true, 0}, {DBT_DEVICEREMOVECOMPLETE, true, 1}, {DBT_DEVICEARRIVAL, true, 0}},
+         false},
+        {"one failed read at another device's arrival",
+         {{0, true, 0}, {DBT_DEVICEARRIVAL, true, 1}, {DBT_DEVICEARRIVAL, true, 0}},
+         false},
+        {"key out at the opening, then in", {{0, false, 0}, {DBT_DEVICEARRIVAL, true, 0}}, true},
+        {"key pulled and put back",
+         {{0, true, 0}, {DBT_DEVICEREMOVECOMPLETE, false, 0}, {DBT_DEVICEARRIVAL, true, 0}},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_keyIn = c.steps[0].keyIn;
+        g_failingReads = c.steps[0].failingReads;
+        Driver d([&](Driver& d) {
+            HWND n = d.WaitTitled(HOST_LOCKED_TITLE);
+            if (!n) return;
+            EXPECT_EQ(g_failingReads, 0) << "the opening read no key";
+            for (size_t i = 1; i < c.steps.size(); ++i) {
+                g_keyIn = c.steps[i].keyIn;
+                g_failingReads = c.steps[i].failingReads;
+                if (!d.Notice(n, c.steps[i].event, DBT_DEVTYP_VOLUME))
+                    return d.Fail("the notice did not take the device notice");
+                EXPECT_EQ(g_failingReads, 0) << "step " << i << " read no key";
+            }
+            if (c.unlocks) {
+                if (!d.WaitGone(n)) d.Fail("the key's arrival after its absence left the notice up");
+                return;
+            }
+            if (!d.StaysUp(n, 300)) return d.Fail("an arrival unlocked although the key was never seen absent twice");
+            // The notice has no way out but the key: pulled and put back.
+            g_keyIn = false;
+            d.Notice(n, DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME);
+            g_keyIn = true;
+            d.Notice(n, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+            if (!d.WaitGone(n)) d.Fail("the key's return after its removal left the notice up");
+        });
+        EXPECT_EQ(W.WkstaLockedSAS(), WLX_SAS_ACTION_UNLOCK_WKSTA);
+    }
+}
+
+// Nothing in the GINA needs the Windows password of the record (msgina hands over the typed one at
+// logon): it is not kept in Winlogon, at start nor after the key watch's reads.
+bool ModuleHolds(HMODULE module, const std::wstring& text) {
+    const BYTE* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_NT_HEADERS* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const BYTE* end = base + nt->OptionalHeader.SizeOfImage;
+    const size_t bytes = text.size() * sizeof(wchar_t);
+    for (const BYTE* p = base; p < end;) {
+        MEMORY_BASIC_INFORMATION mbi = {};
+        if (!VirtualQuery(p, &mbi, sizeof(mbi))) break;
+        const BYTE* regionEnd = static_cast<const BYTE*>(mbi.BaseAddress) + mbi.RegionSize;
+        if (regionEnd > end) regionEnd = end;
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if (mbi.State == MEM_COMMIT && (mbi.Protect & readable) && !(mbi.Protect & PAGE_GUARD)) {
+            for (const BYTE* q = p; q + bytes <= regionEnd; q += sizeof(wchar_t))
+                if (memcmp(q, text.data(), bytes) == 0) return true;
+        }
+        p = regionEnd;
+    }
+    return false;
+}
+
+TEST_F(GatehookHardening, TheWindowsPasswordOfTheRecordIsNotKept) {
+    const std::wstring password = L"视窗口令-7731-only-here";
+    uinfo r = {};
+    lstrcpynW(r.lpUserName, L"Admin", 50);
+    lstrcpynW(r.lpUserPWD, password.c_str(), 50);
+    lstrcpynW(r.lpDriverUID[0], key_.Id(true).c_str(), 50);
+    ASSERT_TRUE(ts::SetBinary(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_uinfo", &r, sizeof(r)));
+    SecureZeroMemory(&r, sizeof(r));
+    Boot();
+    EXPECT_FALSE(ModuleHolds(W.gina, password)) << "kept after WlxInitialize";
+    W.seams->keyWatchPeriodMs = 100;
+    ASSERT_TRUE(key_.Plug());
+    EXPECT_TRUE(W.ActivateUserShell());
+    const int reads = W.RecordReads();
+    ASSERT_TRUE(WaitFor([&]() { return W.RecordReads() >= reads + 3; }, 5000)) << "the watch does not tick";
+    EXPECT_FALSE(ModuleHolds(W.gina, password)) << "kept after the key watch's reads";
+    // The scan finds what is there: the user name is kept, as it must be.
+    EXPECT_TRUE(ModuleHolds(W.gina, L"Admin"));
+}
+
 // An unreadable record is not an empty one: its zeros would make "806" right and let msgina log on
 // with the stored auto-logon values. The emergency login then takes no password, says why, and the
 // refusal is logged; the tries are not counted against the user.
@@ -131,7 +247,9 @@ std::set<DWORD> ThreadIds() {
     return ids;
 }
 
-TEST_F(GatehookHardening, KeyWatchWhoseThreadEndedIsStartedAgain) {
+// A watch thread that ends while the user is logged on (a stray WM_QUIT is enough) hands over to a new
+// one by itself: waiting for the next logon or unlock, pulling the key would lock nothing meanwhile.
+TEST_F(GatehookHardening, KeyWatchWhoseThreadEndsWatchesOnWithinAPeriod) {
     SetSwitch(L"QJ_RemoveLock", 1);  // the key is out: every tick locks
     Boot();
     W.seams->keyWatchPeriodMs = 200;
@@ -139,30 +257,64 @@ TEST_F(GatehookHardening, KeyWatchWhoseThreadEndedIsStartedAgain) {
     EXPECT_TRUE(W.ActivateUserShell());
     ASSERT_TRUE(WaitFor([&]() { return W.Locks() >= 1; }, 3000)) << "the watch did not lock with the key out";
 
-    // A stray WM_QUIT ends the watch thread.
-    std::vector<HANDLE> ended;
-    for (DWORD id : ThreadIds()) {
-        if (before.count(id)) continue;
-        HANDLE t = OpenThread(SYNCHRONIZE, FALSE, id);
-        if (!t) continue;
-        if (PostThreadMessageW(id, WM_QUIT, 0, 0))
-            ended.push_back(t);  // a thread with a message queue: the watch
-        else
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<HANDLE> ended;
+        for (DWORD id : ThreadIds()) {
+            if (before.count(id)) continue;
+            HANDLE t = OpenThread(SYNCHRONIZE, FALSE, id);
+            if (!t) continue;
+            if (PostThreadMessageW(id, WM_QUIT, 0, 0))
+                ended.push_back(t);  // a thread with a message queue: the watch
+            else
+                CloseHandle(t);
+        }
+        ASSERT_FALSE(ended.empty()) << "no watch thread found";
+        for (HANDLE t : ended) {
+            EXPECT_EQ(WaitForSingleObject(t, 3000), WAIT_OBJECT_0) << "the watch thread did not end";
             CloseHandle(t);
+        }
+        // No Wlx call: the watch goes on by itself.
+        int locks = W.Locks();
+        EXPECT_TRUE(WaitFor([&]() { return W.Locks() > locks + 1; }, 3000)) << "the key watch stayed dead";
     }
-    ASSERT_FALSE(ended.empty()) << "no watch thread found";
-    for (HANDLE t : ended) {
-        EXPECT_EQ(WaitForSingleObject(t, 3000), WAIT_OBJECT_0) << "the watch thread did not end";
-        CloseHandle(t);
-    }
-    Sleep(300);
-    int locks = W.Locks();
-    Sleep(600);
-    ASSERT_EQ(W.Locks(), locks) << "a watch was still running";
-
-    // The next start (the next logon) finds the dead thread and watches again.
+    // The next start (the next logon) still finds one watch.
     EXPECT_TRUE(W.ActivateUserShell());
-    EXPECT_TRUE(WaitFor([&]() { return W.Locks() > locks; }, 3000)) << "the key watch stayed dead";
+    int locks = W.Locks();
+    EXPECT_TRUE(WaitFor([&]() { return W.Locks() > locks; }, 3000));
+}
+
+// A watch thread that ends before it is ready must not leave Winlogon's thread waiting for it, the
+// watch's lock held: the start returns, and the next one watches.
+DWORD WINAPI EndAtOnce(LPVOID) { return 0; }
+HANDLE WINAPI ThreadThatDiesAtOnce(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE, LPVOID, DWORD flags,
+                                   LPDWORD id) {
+    return CreateThread(sa, stack, EndAtOnce, nullptr, flags, id);
+}
+
+DWORD WINAPI ActivateOnce(LPVOID) {
+    return Winlogon::Get().ActivateUserShell() ? 1 : 0;
+}
+
+TEST_F(GatehookHardening, KeyWatchThreadThatEndsBeforeItIsReadyHangsNothing) {
+    SetSwitch(L"QJ_RemoveLock", 1);
+    Boot();
+    W.seams->keyWatchPeriodMs = 200;
+    auto realCreateThread = W.seams->CreateThread;
+    W.seams->CreateThread = ThreadThatDiesAtOnce;
+    // Winlogon's call on a thread of its own, so that a hang fails the test instead of ending it.
+    HANDLE call = CreateThread(nullptr, 0, ActivateOnce, nullptr, 0, nullptr);
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(WaitForSingleObject(call, 5000), WAIT_OBJECT_0) << "WlxActivateUserShell hangs on a dead watch thread";
+    CloseHandle(call);
+    EXPECT_EQ(W.Locks(), 0);
+
+    W.seams->CreateThread = realCreateThread;
+    call = CreateThread(nullptr, 0, ActivateOnce, nullptr, 0, nullptr);
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(WaitForSingleObject(call, 5000), WAIT_OBJECT_0) << "the next start waits for the watch's lock";
+    CloseHandle(call);
+    EXPECT_TRUE(WaitFor([&]() { return W.Locks() >= 1; }, 3000)) << "the next start did not watch";
 }
 
 // ---- the emergency password in its edit control ----
