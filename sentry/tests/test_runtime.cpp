@@ -446,8 +446,12 @@ TEST_F(SentryRuntime, StartsWithoutNoticesMappingOrEventAndSaysSo) {
             auto logged = [&](const wchar_t* line) {
                 return std::find(shared.logs.begin(), shared.logs.end(), line) != shared.logs.end();
             };
-            if (!c.recordWritten) EXPECT_TRUE(logged(L"锁定记录写入失败，错误 1307"));
-            if (!c.waitsForTheUnlock) EXPECT_TRUE(logged(L"等待解锁事件失败，间隔锁定继续。"));
+            if (!c.recordWritten) {
+                EXPECT_TRUE(logged(L"锁定记录写入失败，错误 1307"));
+            }
+            if (!c.waitsForTheUnlock) {
+                EXPECT_TRUE(logged(L"等待解锁事件失败，间隔锁定继续。"));
+            }
         }
         TearDown();
         thread = nullptr;

@@ -4,6 +4,7 @@
 
 #include "paneltext.h"
 #include "panelhost.h"
+#include "seams.h"
 
 namespace warden {
 
@@ -34,8 +35,14 @@ BOOL UserLogonDlg::OnBkCommand(UINT id) {
 }
 
 LRESULT UserLogonDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
-    // A failed read leaves the record empty: the 806 prompt, as on a fresh machine.
-    if (!GetUserInfo(&record_)) SecureZeroMemory(&record_, sizeof(record_));
+    // Only "nothing stored" means no password, and so the 806 prompt. Any other failed read leaves the
+    // record empty but takes no password at all, and says why.
+    SetLastError(0);
+    if (!g_seams.getUserInfo(&record_)) {
+        DWORD e = GetLastError();
+        SecureZeroMemory(&record_, sizeof(record_));
+        if (e != ERROR_FILE_NOT_FOUND) flow_.SetReadError(e ? e : ERROR_READ_FAULT);
+    }
     UpdatePrompt();
     if (LogonFlow::EndsAtOnce()) EndDialog(0);
     return TRUE;

@@ -55,7 +55,8 @@ void LogonFlow::WipeEntries() {
 
 int LogonFlow::Prompt() const {
     if (changeMode_) return kStrChangeOld;
-    return StoredLength(*record_) ? kStrLogonStored : kStrLogonDefault;
+    // An unreadable record may hold a password: never offer the default one then.
+    return StoredLength(*record_) || readError_ ? kStrLogonStored : kStrLogonDefault;
 }
 
 bool LogonFlow::EndsAtOnce() { return GetMonitorKeyStyle(L"AutoLogonSoft") != 0; }
@@ -66,6 +67,14 @@ LogonStep LogonFlow::OnLogin(wchar_t* typed, bool autoLogonChecked) {
     LogonStep step;
     if (!typed || !typed[0]) {
         step.messageId = kStrTypeSomething;
+        return step;
+    }
+    if (readError_) {
+        // "806" stands only for "no password stored": an unreadable record may hold one.
+        step.messageId = kStrRecordUnreadable;
+        step.messageError = readError_;
+        step.clearEdit = true;
+        WipeText(typed);
         return step;
     }
     if (!changeMode_) {

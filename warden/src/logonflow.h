@@ -52,6 +52,11 @@ public:
     // Link 10002: enter or leave the change mode.
     LogonStep OnChangePasswordMode();
 
+    // The record could not be read for another reason than "nothing stored": no password, not even
+    // the default one, is taken, since the stored one may exist. 0 clears it.
+    void SetReadError(DWORD error) { readError_ = error; }
+    DWORD ReadError() const { return readError_; }
+
     bool InChangeMode() const { return changeMode_; }
     int Step() const { return step_; }
 
@@ -60,6 +65,7 @@ private:
     void WipeEntries();
 
     uinfo* record_;
+    DWORD readError_ = 0;
     bool changeMode_ = false;
     int step_ = 0;
     wchar_t first_[kLogonPwdChars + 1] = {};

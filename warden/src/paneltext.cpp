@@ -25,6 +25,7 @@ const Entry kStrings[] = {
     {kStrSaveFailed, L"保存失败（错误码 %lu），原有设置未改变，请以管理员身份运行后重试。"},
     {kStrSavePartly, L"部分设置未能保存（错误码 %lu），请以管理员身份运行后重新保存设置。"},
     {kStrNeedAdmin, L"需要管理员权限才能运行Tolven电脑锁，程序将退出。"},
+    {kStrRecordUnreadable, L"无法读取已保存的用户信息（错误码 %lu），不能验证口令。请以管理员身份运行或重新安装后重试。"},
 };
 }  // namespace
 
@@ -35,7 +36,7 @@ const wchar_t* PanelString(int id) {
 }
 
 std::wstring PanelStringWithError(int id, DWORD error) {
-    if (id != kStrSaveFailed && id != kStrSavePartly) return PanelString(id);
+    if (id != kStrSaveFailed && id != kStrSavePartly && id != kStrRecordUnreadable) return PanelString(id);
     wchar_t text[256];
     _snwprintf(text, 255, PanelString(id), static_cast<unsigned long>(error));
     text[255] = 0;

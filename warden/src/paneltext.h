@@ -23,6 +23,7 @@ enum PanelStringId {
     kStrSaveFailed = 200,    // nothing was written: "保存失败（错误码 %lu）…"
     kStrSavePartly = 201,    // some of it was written: "部分设置未能保存（错误码 %lu）…"
     kStrNeedAdmin = 202,     // the elevation prompt was declined
+    kStrRecordUnreadable = 203,  // the login cannot read the stored record: "无法读取…（错误码 %lu）…"
 };
 
 // The text of a string id of the table above ("" for an unknown id). 200 and 201 hold "%lu".

@@ -41,6 +41,8 @@ const Seams kBuiltIn = {
     WriteGianPathToReg,
     DeleteGianPathToReg,
     StartOrStopService,
+
+    GetUserInfo,
 };
 }  // namespace
 

@@ -47,6 +47,9 @@ struct Seams {
     LONG(CORELIB_CALL* writeGianPathToReg)();
     LONG(CORELIB_CALL* deleteGianPathToReg)();
     INT_PTR(CORELIB_CALL* startOrStopService)(BOOL start);
+
+    // The login's read of the record, so that a failed read other than "nothing stored" can be caused.
+    BOOL(CORELIB_CALL* getUserInfo)(uinfo* record);
 };
 
 extern Seams g_seams;

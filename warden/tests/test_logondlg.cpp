@@ -115,7 +115,9 @@ TEST(LogonDlgAuto, EndsAtOnceWhileAutoLogonSoftIsOnOrMissing) {
     BkLoadSkinTables(TRUE);
     for (int value : {-1, 1}) {
         ts::ResetSettings();
-        if (value >= 0) ASSERT_EQ(SetMonitorKeyStyle(L"AutoLogonSoft", value), ERROR_SUCCESS);
+        if (value >= 0) {
+            ASSERT_EQ(SetMonitorKeyStyle(L"AutoLogonSoft", value), ERROR_SUCCESS);
+        }
         UserLogonDlg dlg;
         ts::ModalScript script;  // nothing to play: only the watchdog
         int result = -3;
@@ -177,6 +179,57 @@ TEST_F(LogonDlg, TheStoredPasswordOrElse806OpensAndEveryPressStoresTheCheck) {
             EXPECT_EQ(g_boxes[0].caption, L"操作提示");
             EXPECT_EQ(g_boxes[0].type, 0x20u);
             EXPECT_EQ(editAfter, L"") << "a wrong password is cleared";
+        }
+    }
+}
+
+namespace {
+DWORD g_readError = 0;
+BOOL CORELIB_CALL FailingRead(uinfo* record) {
+    ZeroMemory(record, sizeof(*record));
+    SetLastError(g_readError);
+    return FALSE;
+}
+}  // namespace
+
+TEST_F(LogonDlg, OnlyNothingStoredMeansNoPasswordAnyOtherFailedReadRefusesWithTheReason) {
+    const struct {
+        DWORD error;     // the failed read's error
+        bool opens;      // "806" opens the panel
+    } cases[] = {
+        {ERROR_FILE_NOT_FOUND, true},
+        {ERROR_ACCESS_DENIED, false},
+        {ERROR_NOT_ENOUGH_MEMORY, false},
+        {0, false},  // a failure that gives no reason still refuses
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        ts::ResetSettings();
+        ASSERT_EQ(SetMonitorKeyStyle(L"AutoLogonSoft", 0), ERROR_SUCCESS);
+        Store(L"");  // whatever is stored, the read fails
+        g_readError = c.error;
+        warden::g_seams.getUserInfo = FailingRead;
+        g_boxes.clear();
+        dlg_ = std::make_unique<UserLogonDlg>();
+        std::wstring promptSeen;
+        const int result = Run([&](ts::ModalScript& s) {
+            s.Do([&] {
+                promptSeen = Prompt();
+                Press(L"806");
+            });
+            if (!c.opens) s.Do([&] { Click(warden::kLogonClose); });
+        });
+        if (c.opens) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(g_boxes.empty());
+            EXPECT_EQ(promptSeen, warden::PanelString(warden::kStrLogonDefault));
+        } else {
+            EXPECT_EQ(result, -1) << "only the close button ends it";
+            ASSERT_EQ(g_boxes.size(), 1u);
+            const DWORD shown = c.error ? c.error : ERROR_READ_FAULT;
+            EXPECT_EQ(g_boxes[0].text, warden::PanelStringWithError(warden::kStrRecordUnreadable, shown));
+            EXPECT_NE(g_boxes[0].text.find(std::to_wstring(shown)), std::wstring::npos) << "the box names the error";
+            EXPECT_EQ(promptSeen, warden::PanelString(warden::kStrLogonStored)) << "the default password is not offered";
         }
     }
 }
