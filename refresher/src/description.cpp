@@ -37,6 +37,14 @@ std::wstring TrimBlanks(const std::wstring& s) {
 
 bool SameName(const std::wstring& a, const wchar_t* b) { return _wcsicmp(a.c_str(), b) == 0; }
 
+// A key name as the profile API compares it: letters A to Z without case.
+std::wstring FoldName(const wchar_t* name) {
+    std::wstring folded(name);
+    for (wchar_t& c : folded)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return folded;
+}
+
 struct Provider {
     HCRYPTPROV handle = 0;
     // PROV_RSA_AES brings SHA-256; XP before SP3 has none, and then nothing verifies.
@@ -129,20 +137,15 @@ void Description::Parse(const std::wstring& text) {
         if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0])
             value = value.substr(1, value.size() - 2);
         if (key.empty()) continue;
-        bool known = false;
-        for (const auto& kv : keys_)
-            if (SameName(kv.first, key.c_str())) known = true;
-        if (!known) keys_.emplace_back(key, value);
+        keys_.emplace(FoldName(key.c_str()), std::move(value));  // a repeated key keeps its first value
     }
 }
 
 std::wstring Description::Get(const wchar_t* key, const wchar_t* def, size_t maxChars) const {
     std::wstring value = def ? def : L"";
-    for (const auto& kv : keys_) {
-        if (SameName(kv.first, key)) {
-            value = kv.second;
-            break;
-        }
+    if (key) {
+        auto found = keys_.find(FoldName(key));
+        if (found != keys_.end()) value = found->second;
     }
     if (value.size() > maxChars) value.resize(maxChars);
     return value;

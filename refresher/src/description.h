@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The SDK declares SHA-256 for targets after XP SP2 only; XP SP3's enhanced AES provider has it.
@@ -41,7 +42,9 @@ private:
 
     bool present_ = false;
     bool signed_ = false;
-    std::vector<std::pair<std::wstring, std::wstring>> keys_;  // of section UPDATE, in file order
+    // Keys of section UPDATE by their name folded as the comparison folds it, so that each line and
+    // each look-up costs the same however long the (unsigned) text is.
+    std::unordered_map<std::wstring, std::wstring> keys_;
 };
 
 // Text of a profile file's bytes: UTF-16 (either byte order) or UTF-8 by their byte-order mark,

@@ -191,6 +191,25 @@ TEST(RefresherProfileText, ReadsTheEncodingsAProfileFileMayHave) {
     EXPECT_EQ(ts::Narrow(d.Get(L"X", L"none", 9)), "none");
 }
 
+TEST(RefresherProfileText, AFullSizeDescriptionKeepsEveryKeysFirstValue) {
+    // As many distinct keys as the largest accepted text holds, then each of them again in another
+    // case: every look-up finds the first value, whatever the position of the key.
+    std::wstring text = L"[UPDATE]\r\n";
+    int keys = 0;
+    while (text.size() * sizeof(wchar_t) < refresher::kMaxDescriptionBytes / 2) {
+        text += L"Key" + std::to_wstring(keys) + L"=v" + std::to_wstring(keys) + L"\r\n";
+        ++keys;
+    }
+    for (int i = 0; i < keys; i += 97) text += L"KEY" + std::to_wstring(i) + L"=again\r\n";
+    refresher::Description d;
+    d.LoadText(text);
+    for (int i : {0, 1, 96, 97, keys / 2, keys - 1}) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(d.Get((L"kEy" + std::to_wstring(i)).c_str(), L"none", 20), L"v" + std::to_wstring(i));
+    }
+    EXPECT_EQ(d.Get((L"Key" + std::to_wstring(keys)).c_str(), L"none", 20), L"none");
+}
+
 }  // namespace
 }  // namespace rt
 
