@@ -26,6 +26,10 @@ const Entry kStrings[] = {
     {kStrSavePartly, L"部分设置未能保存（错误码 %lu），请以管理员身份运行后重新保存设置。"},
     {kStrNeedAdmin, L"需要管理员权限才能运行Tolven电脑锁，程序将退出。"},
     {kStrRecordUnreadable, L"无法读取已保存的用户信息（错误码 %lu），不能验证口令。请以管理员身份运行或重新安装后重试。"},
+    {kStrSaveFailedMissing, L"保存失败（错误码 %lu），原有设置未改变：程序文件缺失，请重新安装Tolven电脑锁。"},
+    {kStrSavePartlyMissing, L"部分设置未能保存（错误码 %lu）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
+    {kStrSaveFailedOther, L"保存失败（错误码 %lu），原有设置未改变。"},
+    {kStrSavePartlyOther, L"部分设置未能保存（错误码 %lu），请重新保存设置。"},
 };
 }  // namespace
 
@@ -35,8 +39,42 @@ const wchar_t* PanelString(int id) {
     return L"";
 }
 
+namespace {
+enum class Cause { kRights, kMissingFile, kOther };
+
+Cause CauseOf(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+    case 740:  // ERROR_ELEVATION_REQUIRED
+        return Cause::kRights;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_MOD_NOT_FOUND:
+    case ERROR_BAD_EXE_FORMAT:
+        return Cause::kMissingFile;
+    default:
+        return Cause::kOther;
+    }
+}
+}  // namespace
+
 std::wstring PanelStringWithError(int id, DWORD error) {
-    if (id != kStrSaveFailed && id != kStrSavePartly && id != kStrRecordUnreadable) return PanelString(id);
+    if (id == kStrSaveFailed || id == kStrSavePartly) {
+        const bool partly = id == kStrSavePartly;
+        switch (CauseOf(error)) {
+        case Cause::kRights:
+            break;
+        case Cause::kMissingFile:
+            id = partly ? kStrSavePartlyMissing : kStrSaveFailedMissing;
+            break;
+        case Cause::kOther:
+            id = partly ? kStrSavePartlyOther : kStrSaveFailedOther;
+            break;
+        }
+    } else if (id != kStrRecordUnreadable) {
+        return PanelString(id);
+    }
     wchar_t text[256];
     _snwprintf(text, 255, PanelString(id), static_cast<unsigned long>(error));
     text[255] = 0;

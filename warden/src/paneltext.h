@@ -24,11 +24,19 @@ enum PanelStringId {
     kStrSavePartly = 201,    // some of it was written: "部分设置未能保存（错误码 %lu）…"
     kStrNeedAdmin = 202,     // the elevation prompt was declined
     kStrRecordUnreadable = 203,  // the login cannot read the stored record: "无法读取…（错误码 %lu）…"
+    // 200 and 201 name administrator rights, the cause of a refused write. A missing file (a module,
+    // Sentry.exe, the Run key) and any other cause get their own texts.
+    kStrSaveFailedMissing = 204,
+    kStrSavePartlyMissing = 205,
+    kStrSaveFailedOther = 206,
+    kStrSavePartlyOther = 207,
 };
 
 // The text of a string id of the table above ("" for an unknown id). 200 and 201 hold "%lu".
 const wchar_t* PanelString(int id);
-// A string with one "%lu" (200, 201) filled with an error code; others unchanged.
+// A string with one "%lu" (200, 201, 203) filled with an error code; others unchanged. For 200 and 201
+// the error also picks the text that names its cause: 200/201 for access denied, 204/205 for a
+// missing file, 206/207 otherwise.
 std::wstring PanelStringWithError(int id, DWORD error);
 
 // What an operation left behind. ok: everything was written. Otherwise stringId is 200 when nothing

@@ -160,7 +160,10 @@ void SetSwitch(const wchar_t* name, DWORD value) {
     ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, name, value)) << ts::Narrow(name);
 }
 
+// The box names the cause: a missing file asks for a reinstall, a refused write for administrator rights.
 std::string PartlySaved(DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND)
+        return "部分设置未能保存（错误码 2）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。";
     return "部分设置未能保存（错误码 " + std::to_string(error) + "），请以管理员身份运行后重新保存设置。";
 }
 

@@ -106,6 +106,11 @@ TEST_F(WardenResources, StringTableHoldsEveryTextThePanelUses) {
         {200, L"保存失败（错误码 %lu），原有设置未改变，请以管理员身份运行后重试。"},
         {201, L"部分设置未能保存（错误码 %lu），请以管理员身份运行后重新保存设置。"},
         {202, L"需要管理员权限才能运行Tolven电脑锁，程序将退出。"},
+        {203, L"无法读取已保存的用户信息（错误码 %lu），不能验证口令。请以管理员身份运行或重新安装后重试。"},
+        {204, L"保存失败（错误码 %lu），原有设置未改变：程序文件缺失，请重新安装Tolven电脑锁。"},
+        {205, L"部分设置未能保存（错误码 %lu）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
+        {206, L"保存失败（错误码 %lu），原有设置未改变。"},
+        {207, L"部分设置未能保存（错误码 %lu），请重新保存设置。"},
     };
     for (const Case& c : cases) {
         LPCWSTR text = BkString::Get(c.id);
@@ -114,7 +119,7 @@ TEST_F(WardenResources, StringTableHoldsEveryTextThePanelUses) {
     }
     // The panel's logic keeps its own copy of these texts until its dialogs read the table; both
     // must say the same.
-    for (int id : {38, 39, 40, 42, 43, 44, 45, 46, 47, 48, 49, 53, 200, 201, 202}) {
+    for (int id : {38, 39, 40, 42, 43, 44, 45, 46, 47, 48, 49, 53, 200, 201, 202, 203, 204, 205, 206, 207}) {
         LPCWSTR text = BkString::Get(id);
         ASSERT_NE(text, nullptr) << "string " << id;
         EXPECT_STREQ(text, warden::PanelString(id)) << "string " << id;

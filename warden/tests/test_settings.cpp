@@ -164,6 +164,42 @@ TEST_F(Settings, TheFirstFailureStopsTheSaveWith200OrElse201) {
               L"部分设置未能保存（错误码 5），请以管理员身份运行后重新保存设置。");
 }
 
+TEST(SaveFailureText, NamesTheCauseOfTheFailingStep) {
+    const std::wstring admin = L"请以管理员身份运行";
+    const std::wstring reinstall = L"请重新安装Tolven电脑锁";
+    const struct {
+        DWORD error;
+        const wchar_t* nothingWritten;  // string 200's outcome
+        const wchar_t* someWritten;     // string 201's outcome
+    } cases[] = {
+        {ERROR_ACCESS_DENIED, L"保存失败（错误码 5），原有设置未改变，请以管理员身份运行后重试。",
+         L"部分设置未能保存（错误码 5），请以管理员身份运行后重新保存设置。"},
+        {ERROR_PRIVILEGE_NOT_HELD, L"保存失败（错误码 1314），原有设置未改变，请以管理员身份运行后重试。",
+         L"部分设置未能保存（错误码 1314），请以管理员身份运行后重新保存设置。"},
+        // A missing Logontile.dll or Gatehook.dll, Sentry.exe or its folder, the Run key.
+        {ERROR_FILE_NOT_FOUND, L"保存失败（错误码 2），原有设置未改变：程序文件缺失，请重新安装Tolven电脑锁。",
+         L"部分设置未能保存（错误码 2）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
+        {ERROR_PATH_NOT_FOUND, L"保存失败（错误码 3），原有设置未改变：程序文件缺失，请重新安装Tolven电脑锁。",
+         L"部分设置未能保存（错误码 3）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
+        {ERROR_DISK_FULL, L"保存失败（错误码 112），原有设置未改变。", L"部分设置未能保存（错误码 112），请重新保存设置。"},
+        {ERROR_TIMEOUT, L"保存失败（错误码 1460），原有设置未改变。", L"部分设置未能保存（错误码 1460），请重新保存设置。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        for (int id : {200, 201}) {
+            warden::Outcome o;
+            o.ok = false;
+            o.stringId = id;
+            o.error = c.error;
+            EXPECT_EQ(o.Text(), id == 200 ? c.nothingWritten : c.someWritten);
+            const bool rights = c.error == ERROR_ACCESS_DENIED || c.error == ERROR_PRIVILEGE_NOT_HELD;
+            EXPECT_EQ(o.Text().find(admin) != std::wstring::npos, rights);
+            EXPECT_EQ(o.Text().find(reinstall) != std::wstring::npos,
+                      c.error == ERROR_FILE_NOT_FOUND || c.error == ERROR_PATH_NOT_FOUND);
+        }
+    }
+}
+
 TEST_F(Settings, RealFailuresOfTheRunKeyAndTheConfigFileGive201) {
     SettingsPage page = Loaded(DiskRecord());
     // A folder where Config.ini should be.
