@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "bkleaf.h"
+#include "bkskin.h"
 #include "runningpanel.h"
 #include "screenshot.h"
 
@@ -326,14 +328,30 @@ TEST_F(Panel, TheUpdatersNoticeShowsABalloonAndTheTaskbarsReturnPutsTheIconBack)
 
 TEST_F(Panel, MaximiseAndRestoreSwapTheButtonsSkin) {
     bool maximised = false, restored = false;
+    CBkSkinBase *maxSkin = nullptr, *restoreSkin = nullptr;  // the pool is filled as the panel starts
+    CBkSkinBase *before = nullptr, *whileMaximised = nullptr, *after = nullptr;
     RunPanel([&](CMainDlg& panel) {
-        Click(panel, 60002);
+        maxSkin = BkSkinPool::GetSkin("maxbtn");
+        restoreSkin = BkSkinPool::GetSkin("restorebtn");
+        auto skin = [&]() -> CBkSkinBase* {
+            auto* button = dynamic_cast<CBkImageWnd*>(panel.View().FindItem(warden::kItemMaximise));
+            return button ? button->GetSkin() : nullptr;
+        };
+        before = skin();
+        Click(panel, warden::kItemMaximise);
         maximised = IsZoomed(panel) != FALSE;
-        Click(panel, 60002);
+        whileMaximised = skin();
+        Click(panel, warden::kItemMaximise);
         restored = !IsZoomed(panel);
+        after = skin();
     });
+    ASSERT_NE(maxSkin, nullptr);
+    ASSERT_NE(restoreSkin, nullptr);
     EXPECT_TRUE(maximised);
     EXPECT_TRUE(restored);
+    EXPECT_EQ(before, maxSkin);
+    EXPECT_EQ(whileMaximised, restoreSkin);
+    EXPECT_EQ(after, maxSkin);
 }
 
 TEST_F(Panel, ScreenshotsOfThePanelAndItsTabs) {

@@ -180,12 +180,6 @@ TEST_F(TrayIcon, AfterTheTaskbarRestartsTheIconComesBackWithItsTip) {
     }
 }
 
-TEST(TrayIconSystem, TaskbarCreatedIsRegistered) {
-    UINT m = warden::RegisterTaskbarCreated();
-    EXPECT_NE(m, 0u);
-    EXPECT_EQ(m, RegisterWindowMessageW(L"TaskbarCreated"));
-}
-
 // Wine's own tray (explorer) answers the three calls: one live check that the record is one the shell takes.
 TEST(TrayIconSystem, TheShellAcceptsAddModifyAndDelete) {
     HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
