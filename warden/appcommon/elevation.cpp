@@ -1,5 +1,7 @@
 #include "elevation.h"
 
+#include <wchar.h>
+
 #include "corelib.h"
 
 namespace appcommon {
@@ -19,24 +21,46 @@ BOOL QueryTokenElevation(BOOL* elevated) {
     return TRUE;
 }
 
-LONG ProbeSettingsKey() {
-    HKEY key = nullptr;
-    LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, 0, KEY_WRITE, &key);
-    if (r == ERROR_SUCCESS) RegCloseKey(key);
-    return r;
-}
+LONG ProbeSettingsKey();
 
 const ElevationSeams kBuiltIn = {
     QueryTokenElevation,
     ProbeSettingsKey,
     ShellExecuteExW,
     GetModuleFileNameW,
+    RegOpenKeyExW,
 };
 
 }  // namespace
 
 ElevationSeams DefaultElevationSeams() { return kBuiltIn; }
 ElevationSeams g_elevationSeams = kBuiltIn;
+
+namespace {
+
+// The key itself for writing; where it is missing, its nearest existing ancestor for creating a
+// subkey, which is what creating the key takes. Opens only: a probe that created the key would
+// leave it with the rights of whoever ran first.
+LONG ProbeSettingsKey() {
+    auto open = g_elevationSeams.regOpenKeyEx ? g_elevationSeams.regOpenKeyEx : RegOpenKeyExW;
+    wchar_t path[] = CORELIB_SETTINGS_KEY;
+    REGSAM access = KEY_WRITE;
+    for (;;) {
+        HKEY key = nullptr;
+        LONG r = open(HKEY_LOCAL_MACHINE, path, 0, access, &key);
+        if (r == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return ERROR_SUCCESS;
+        }
+        if (r != ERROR_FILE_NOT_FOUND) return r;
+        wchar_t* cut = wcsrchr(path, L'\\');
+        if (!cut) return r;  // not even SOFTWARE: nothing to judge by
+        *cut = 0;
+        access = KEY_CREATE_SUB_KEY;
+    }
+}
+
+}  // namespace
 
 bool NeedsElevation() {
     BOOL elevated = FALSE;

@@ -16,16 +16,21 @@ struct ElevationSeams {
     // TRUE with *elevated set where the token answers TokenElevation; FALSE where the system knows no
     // elevation (XP) or the token cannot be asked.
     BOOL (*queryElevation)(BOOL* elevated);
-    // The result of opening the settings key with KEY_WRITE (the key is closed again).
+    // Whether this process may write the settings key, or create it where it is missing, without
+    // creating anything: ERROR_SUCCESS when it may, ERROR_ACCESS_DENIED when it may not, else the
+    // error that stopped the probe.
     LONG (*probeSettingsKey)();
     BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOW* info);
     DWORD(WINAPI* getModuleFileName)(HMODULE module, LPWSTR path, DWORD chars);
+    // The registry opens the built-in probe makes (null: RegOpenKeyExW). A test plays a limited
+    // token here, which Wine cannot: its registry enforces no key rights.
+    LONG(WINAPI* regOpenKeyEx)(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY key);
 };
 extern ElevationSeams g_elevationSeams;
 ElevationSeams DefaultElevationSeams();
 
 enum class ElevationStep {
-    kGoOn,        // run here: elevated already, or the key is writable, missing, or not ours to judge
+    kGoOn,        // run here: elevated already, XP, the key writable or creatable, or not ours to judge
     kRelaunched,  // an elevated copy was started: end this process with 0
     kRefused,     // the prompt was declined or the copy could not start: show string 202, end with 0
 };
@@ -38,9 +43,10 @@ struct ElevationResult {
 // The string the caller shows for kRefused.
 constexpr int kElevationRefusedString = 202;
 
-// True when this process lacks the rights: its token is not elevated and the settings key refuses
-// KEY_WRITE with ERROR_ACCESS_DENIED. A missing key (a fresh machine) is no reason, and an elevated
-// process never qualifies, so the elevated copy cannot start another one.
+// True when this process lacks the rights: its token is not elevated and it can neither write the
+// settings key nor, on a fresh machine where the key is missing, create it. An elevated process
+// never qualifies, so the elevated copy cannot start another one; nor does XP, which knows no
+// elevation.
 bool NeedsElevation();
 
 // Starts this program again elevated ("runas"), with the same arguments, when NeedsElevation().

@@ -1,12 +1,13 @@
 // The restart with elevation: when it happens, what it starts, and that it can never repeat itself.
-// Wine's token and key rights are not those of a limited Vista user, so the token answer, the key
-// probe and the shell start come from fakes; the real probe is checked against the real key.
+// Wine's token and key rights are not those of a limited Vista user, so the token answer, the
+// refusal of HKLM writes and the shell start come from fakes; the real probe walks the real keys.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "corelib.h"
 #include "elevation.h"
+#include "limitedtoken.h"
 #include "testsupport.h"
 
 using appcommon::ElevationStep;
@@ -64,8 +65,7 @@ TEST_F(Elevation, OnlyAnUnelevatedTokenRefusedTheKeyStartsAgain) {
     } cases[] = {
         {TRUE, FALSE, ERROR_ACCESS_DENIED, ElevationStep::kRelaunched},
         {TRUE, FALSE, ERROR_SUCCESS, ElevationStep::kGoOn},
-        {TRUE, FALSE, ERROR_FILE_NOT_FOUND, ElevationStep::kGoOn},  // a fresh machine
-        {TRUE, FALSE, ERROR_INVALID_PARAMETER, ElevationStep::kGoOn},
+        {TRUE, FALSE, ERROR_INVALID_PARAMETER, ElevationStep::kGoOn},  // not ours to judge
         {TRUE, TRUE, ERROR_ACCESS_DENIED, ElevationStep::kGoOn},    // the elevated copy: never again
         {FALSE, FALSE, ERROR_ACCESS_DENIED, ElevationStep::kGoOn},  // XP: no elevation to ask for
     };
@@ -109,16 +109,83 @@ TEST_F(Elevation, ADeclinedPromptOrAFailedStartEndsWithString202) {
     EXPECT_EQ(appcommon::kElevationRefusedString, 202);
 }
 
-TEST_F(Elevation, TheRealProbeOpensTheSettingsKeyForWriting) {
-    appcommon::ElevationSeams real = appcommon::DefaultElevationSeams();
+namespace {
+
+bool KeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Elevation, TheRealProbeAsksWhereTheKeyCanBeNeitherWrittenNorCreatedAndCreatesNothing) {
+    const wchar_t kVendorKey[] = L"SOFTWARE\\Quorel";
+    const struct {
+        bool key;             // the settings key exists
+        bool vendor;          // its parent exists (without the key)
+        bool limited;         // HKLM refuses writes
+        LONG probe;
+        bool asks;
+    } cases[] = {
+        {false, false, true, ERROR_ACCESS_DENIED, true},  // a fresh Vista/7 machine without elevation
+        {false, true, true, ERROR_ACCESS_DENIED, true},
+        {true, true, true, ERROR_ACCESS_DENIED, true},
+        {false, false, false, ERROR_SUCCESS, false},      // an administrator (Wine): created at first use
+        {true, true, false, ERROR_SUCCESS, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.key << c.vendor << c.limited);
+        ts::ResetSettings();  // the vendor key too
+        if (c.vendor) {
+            HKEY k = nullptr;
+            ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVendorKey, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr),
+                      ERROR_SUCCESS);
+            RegCloseKey(k);
+        }
+        if (c.key) {
+            ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 1));
+        }
+        appcommon::ElevationSeams real = appcommon::DefaultElevationSeams();
+        g_elevationSeams = real;
+        g_elevationSeams.queryElevation = FakeQuery;  // not elevated
+        g_elevationSeams.shellExecuteEx = FakeShellExecuteEx;
+        if (c.limited) g_elevationSeams.regOpenKeyEx = limitedtoken::Open;
+        limitedtoken::g_writeOpens = 0;
+        fake_ = Fake();
+        EXPECT_EQ(g_elevationSeams.probeSettingsKey(), c.probe);
+        EXPECT_EQ(appcommon::NeedsElevation(), c.asks);
+        EXPECT_EQ(appcommon::ElevateIfNeeded(L"regrun").step,
+                  c.asks ? ElevationStep::kRelaunched : ElevationStep::kGoOn);
+        if (c.limited) {
+            EXPECT_GT(limitedtoken::g_writeOpens, 0);
+        }
+        EXPECT_EQ(KeyExists(CORELIB_SETTINGS_KEY), c.key) << "the probe creates nothing";
+        EXPECT_EQ(KeyExists(kVendorKey), c.vendor) << "the probe creates nothing";
+
+        // The elevated copy and XP never ask, whatever the key says.
+        fake_.elevated = TRUE;
+        EXPECT_FALSE(appcommon::NeedsElevation());
+        fake_.elevated = FALSE;
+        fake_.known = FALSE;
+        EXPECT_FALSE(appcommon::NeedsElevation());
+    }
     ts::ResetSettings();
-    EXPECT_EQ(real.probeSettingsKey(), ERROR_FILE_NOT_FOUND);  // no key yet: no reason to elevate
-    ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 1));
-    EXPECT_EQ(real.probeSettingsKey(), ERROR_SUCCESS);
-    // Wine runs every program as an administrator: with the real table nothing starts.
-    g_elevationSeams = real;
-    g_elevationSeams.shellExecuteEx = FakeShellExecuteEx;
-    EXPECT_FALSE(appcommon::NeedsElevation());
-    EXPECT_EQ(fake_.starts, 0);
+}
+
+TEST_F(Elevation, TheBuiltInTableAsksNothingOfAnAdministrator) {
+    // Wine runs every program as an administrator: with the real table nothing starts, on a fresh
+    // machine or not.
+    for (bool key : {false, true}) {
+        ts::ResetSettings();
+        if (key) {
+            ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 1));
+        }
+        g_elevationSeams = appcommon::DefaultElevationSeams();
+        g_elevationSeams.shellExecuteEx = FakeShellExecuteEx;
+        EXPECT_FALSE(appcommon::NeedsElevation());
+        EXPECT_EQ(fake_.starts, 0);
+    }
     ts::ResetSettings();
 }

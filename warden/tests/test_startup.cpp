@@ -132,20 +132,30 @@ TEST_F(Startup, ASecondStartShowsTheFirstPanelAndEndsWith0) {
     EXPECT_EQ(first.Wait(), 0u);
 }
 
-TEST_F(Startup, WithoutRightsADeclinedElevationShowsString202AndEndsBeforeReadingTheRecord) {
+TEST_F(Startup, ALimitedTokenAsksForElevationOnAFreshMachineTooAndADeclineEndsWithString202) {
     ASSERT_TRUE(ts::WriteFileBytes(ts::InExeDir(L"unelevated.txt"), "1"));
-    Program warden(L"regrun");
-    ASSERT_TRUE(warden.started());
-    EXPECT_EQ(warden.Wait(), 0u);
-    const std::vector<std::string> log = SeamLog();
-    const std::string joined = [&] {
-        std::string j;
-        for (const auto& l : log) j += l + "\n";
-        return j;
-    }();
-    EXPECT_NE(joined.find("runas runas regrun"), std::string::npos) << joined;
-    EXPECT_NE(joined.find("box 16 操作提示 需要管理员权限才能运行Tolven电脑锁，程序将退出。"), std::string::npos) << joined;
-    EXPECT_EQ(log.back(), "exit 0");
-    EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode"))
-        << "no record was read and no mode written";
+    for (bool fresh : {true, false}) {
+        SCOPED_TRACE(fresh ? "no settings key" : "a settings key");
+        ts::ResetSettings();
+        DeleteFileW(ts::InExeDir(L"seams.log").c_str());
+        if (!fresh) {
+            ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_RemoveLock", 1));
+        }
+        Program warden(L"regrun");
+        ASSERT_TRUE(warden.started());
+        EXPECT_EQ(warden.Wait(), 0u);
+        const std::vector<std::string> log = SeamLog();
+        const std::string joined = [&] {
+            std::string j;
+            for (const auto& l : log) j += l + "\n";
+            return j;
+        }();
+        EXPECT_NE(joined.find("runas runas regrun"), std::string::npos) << joined;
+        EXPECT_NE(joined.find("box 16 操作提示 需要管理员权限才能运行Tolven电脑锁，程序将退出。"), std::string::npos)
+            << joined;
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "exit 0");
+        EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode"))
+            << "no record was read and no mode written";
+    }
 }

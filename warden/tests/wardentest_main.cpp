@@ -1,7 +1,7 @@
 // The test build of Warden.exe: the program's start-up and core with the seams that a Wine prefix
 // cannot survive replaced by loggers. Beside the program, "seams.log" receives one UTF-8 line per
 // seamed call; "answers.txt" answers the boxes one id a line (none left: IDOK); "unelevated.txt" plays a
-// process without the rights whose elevation prompt is declined. ExitWindowsEx and
+// process with a limited token whose elevation prompt is declined. ExitWindowsEx and
 // the shut-down dialog are only logged: run for real they would end the prefix. The tray icon's calls
 // are logged and made.
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "elevation.h"
+#include "limitedtoken.h"
 #include "panelhost.h"
 #include "seams.h"
 #include "wardenmain.h"
@@ -79,13 +80,12 @@ BOOL WINAPI LoggedNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     return Shell_NotifyIconW(message, data);
 }
 
-// "unelevated.txt" beside the program: a token without elevation whose settings key refuses
-// KEY_WRITE (Wine's never does), and a declined elevation prompt.
+// "unelevated.txt" beside the program: a limited token, which may not write HKLM (Wine's registry
+// lets everybody), and a declined elevation prompt.
 BOOL NotElevated(BOOL* elevated) {
     *elevated = FALSE;
     return TRUE;
 }
-LONG KeyDenied() { return ERROR_ACCESS_DENIED; }
 BOOL WINAPI DeclinedRunas(SHELLEXECUTEINFOW* info) {
     Log(L"runas " + Text(info->lpVerb) + L" " + Text(info->lpParameters));
     SetLastError(ERROR_CANCELLED);
@@ -105,7 +105,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
     wardentest::InstallDrives();
     if (GetFileAttributesW(ts::InExeDir(L"unelevated.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
         appcommon::g_elevationSeams.queryElevation = NotElevated;
-        appcommon::g_elevationSeams.probeSettingsKey = KeyDenied;
+        appcommon::g_elevationSeams.regOpenKeyEx = limitedtoken::Open;
         appcommon::g_elevationSeams.shellExecuteEx = DeclinedRunas;
     }
     Log(L"start " + Text(commandLine));
