@@ -77,6 +77,10 @@ public:
     // Creates the window at (x, y) with that client size and the view in it, the layout loaded.
     bool Open(const std::string& layout, int cx = 300, int cy = 200, int x = 100, int y = 100) {
         if (!view.LoadLayout(layout)) return false;
+        return OpenLoaded(cx, cy, x, y);
+    }
+    // The same for a layout loaded already (elements set up before their windows exist).
+    bool OpenLoaded(int cx = 300, int cy = 200, int x = 100, int y = 100) {
         RECT rc = {x, y, x + cx, y + cy};
         if (!Create(nullptr, &rc, L"view host")) return false;
         if (!view.Create(m_hWnd)) return false;
