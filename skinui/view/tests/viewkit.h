@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,7 @@ public:
     int drags = 0;                // WM_SYSCOMMAND 0xF012 swallowed
     int vetoTabChanges = 0;       // non-zero: refuse every tab change
     int setCursorAsked = 0;       // WM_SETCURSOR that reached the host
+    std::function<void()> onTabChange;  // runs inside the tab change notice, after it is recorded
 
     BEGIN_MSG_MAP(ViewHost)
         MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
@@ -122,6 +124,7 @@ public:
             if (vetoTabChanges) t->bCancel = TRUE;
         }
         notices.push_back(n);
+        if (hdr->code == kBkNotifyTabChange && onTabChange) onTabChange();
         return 0;
     }
     LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&) {
