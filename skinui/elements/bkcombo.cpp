@@ -24,7 +24,7 @@ CbkCombo::~CbkCombo() {
     // still finds the drop list and the tip alive.
     if (m_hWndEdit && ::IsWindow(m_hWndEdit)) ::DestroyWindow(m_hWndEdit);
     m_hWndEdit = nullptr;
-    m_pDropList.reset();
+    KPopUpListWnd::Dispose(m_pDropList.release());
     m_tooltip.Destroy();
     BkWindowRegistry::RemoveFromComboList(this, m_strGroup);
     if (m_hPenNormal) ::DeleteObject(m_hPenNormal);
@@ -162,8 +162,15 @@ BOOL CbkCombo::RegisterComboClass() {
     return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
+void CbkCombo::MakeTooltip() {
+    if (!(m_dwStyle & kStyleTooltip) || !m_hWndContainer || !::IsWindow(m_hWndContainer)) return;
+    if (m_tooltip.m_hWnd) return;
+    if (m_tooltip.Create(m_hWndContainer)) m_tooltip.EnableDelayedHide();
+}
+
 void CbkCombo::MakeEditWindow() {
-    // Only a combo with an edit window makes any real window.
+    // The tip does not need the edit window: a combo without one has it too.
+    MakeTooltip();
     if (!(m_dwStyle & kStyleEditWindow)) return;
     if (m_hWndEdit || !m_hWndContainer || !::IsWindow(m_hWndContainer)) return;
     if (!RegisterComboClass()) return;
@@ -190,10 +197,6 @@ void CbkCombo::MakeEditWindow() {
         ::ShowWindow(h, SW_HIDE);  // under a hidden panel until it shows
     }
 
-    if (m_dwStyle & kStyleTooltip) {
-        m_tooltip.Create(m_hWndContainer);
-        m_tooltip.EnableDelayedHide();
-    }
 }
 
 void CbkCombo::OnEditDestroyed() {
@@ -462,9 +465,13 @@ BOOL CbkCombo::ProcessMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam,
         // the selection in its handler reads this one.
         if (m_hWndEdit) ::SetWindowTextW(m_hWndEdit, m_items[(size_t)row].text.GetString());
         CBkWindow::SetText(text.GetString());
-        if (m_hWndContainer) ::SendMessageW(m_hWndContainer, kBkMsgComboSelChanged, (WPARAM)row, (LPARAM)text.GetString());
         RequestRedraw();
-        break;
+        // The host may rebuild its layout in its handler, which deletes this combo: everything of
+        // ours is done before the notice, and nothing of it is touched after.
+        result = 0;
+        m_bMsgHandled = TRUE;
+        if (HWND host = m_hWndContainer) ::SendMessageW(host, kBkMsgComboSelChanged, (WPARAM)row, (LPARAM)text.GetString());
+        return TRUE;
     }
     default:
         return CBkWindow::ProcessMessage(hWnd, msg, wParam, lParam, result);

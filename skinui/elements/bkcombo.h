@@ -77,6 +77,7 @@ private:
     BOOL OnEditMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void OnEditDestroyed();
     void MakeEditWindow();
+    void MakeTooltip();
     void PlaceEditWindow();
     void RebuildDropList();
     void OpenDropList(int width);

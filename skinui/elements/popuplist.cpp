@@ -45,6 +45,21 @@ KPopUpListWnd::~KPopUpListWnd() {
     DeleteIcons();
 }
 
+void KPopUpListWnd::Dispose(KPopUpListWnd* list) {
+    if (!list) return;
+    if (list->m_hWnd && ::IsWindow(list->m_hWnd) && list->GetCurrentMessage()) {
+        list->m_bDisposeWhenDone = true;
+        list->m_pOwner = nullptr;
+        list->DestroyWindow();  // the object goes in OnFinalMessage, after the outer message
+        return;
+    }
+    delete list;
+}
+
+void KPopUpListWnd::OnFinalMessage(HWND) {
+    if (m_bDisposeWhenDone) delete this;
+}
+
 void KPopUpListWnd::DeleteIcons() {
     for (HBITMAP& b : m_icons) {
         if (b) ::DeleteObject(b);

@@ -31,6 +31,12 @@ public:
     KPopUpListWnd() = default;
     ~KPopUpListWnd() override;
 
+    // Deletes the list. While the list is handling a message of its own (a choice whose handler
+    // deletes the owner, and with it the list), its window goes now and the object once that
+    // message is done, so that nothing returns into freed memory.
+    static void Dispose(KPopUpListWnd* list);
+    void OnFinalMessage(HWND hWnd) override;
+
     BEGIN_MSG_MAP(KPopUpListWnd)
         MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
         MESSAGE_HANDLER(WM_PAINT, OnPaint)
@@ -102,6 +108,7 @@ protected:
     CBkWindow* m_pOwner = nullptr;
     int m_nRowHeight = 23;
     int m_nFrameStyle = kFrameThick;
+    bool m_bDisposeWhenDone = false;
 };
 
 // The combo's drop list: rows over the full client width, a frame open at the top.

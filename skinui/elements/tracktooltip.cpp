@@ -3,9 +3,11 @@
 #include <stdlib.h>
 
 namespace {
-// Show in place, without activation and without raising the owner.
+// Show in place, without activation and without raising the owner; the tip itself goes on top
+// (no SWP_NOZORDER), above whatever topmost window came up since it was last shown.
 const UINT kShowInPlace = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW | SWP_NOOWNERZORDER;
-static_assert(kShowInPlace == 0x253, "flags of the tip's show");
+// The same for a move, which also raises it.
+const UINT kMoveOnTop = SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW | SWP_NOOWNERZORDER;
 }  // namespace
 
 KTrackTooltip::~KTrackTooltip() {
@@ -35,7 +37,7 @@ void KTrackTooltip::EnableDelayedHide() {
 
 void KTrackTooltip::ShowNoActivate() {
     if (m_bShown) return;
-    SetWindowPos(nullptr, 0, 0, 0, 0, kShowInPlace | SWP_NOZORDER);
+    SetWindowPos(HWND_TOPMOST, 0, 0, 0, 0, kShowInPlace);
     m_bShown = TRUE;
 }
 
@@ -53,8 +55,7 @@ void KTrackTooltip::Show(BOOL show) {
 void KTrackTooltip::TrackTo(POINT pt, LPCWSTR text) {
     if (!m_hWnd) return;
     if (abs(pt.x - m_nLastX) > 2 || abs(pt.y - m_nLastY) > 2) {
-        SetWindowPos(nullptr, pt.x + 16, pt.y + 16, 0, 0,
-                     SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW | SWP_NOOWNERZORDER | SWP_NOZORDER);
+        SetWindowPos(HWND_TOPMOST, pt.x + 16, pt.y + 16, 0, 0, kMoveOnTop);
         m_nLastX = pt.x;
         m_nLastY = pt.y;
     }

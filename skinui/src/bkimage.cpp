@@ -87,11 +87,26 @@ SIZE CBkImage::BitmapSize() const {
     return s;
 }
 
+int CBkImage::SubImageCount() const {
+    if (!m_hBitmap || m_nSubImageWidth <= 0) return 0;
+    const int n = BitmapSize().cx / m_nSubImageWidth;
+    return n > 0 ? n : 1;
+}
+
+int CBkImage::ClampSubImage(int index) const {
+    if (index == -1 || m_nSubImageWidth <= 0) return index;
+    const int n = SubImageCount();
+    if (index < 0 || n == 0) return 0;
+    return index < n ? index : n - 1;
+}
+
 BOOL CBkImage::Draw(int index, HDC dc, int x, int y) const {
     if (!m_hBitmap) return FALSE;
     if (index != -1 && m_nSubImageWidth == 0) return FALSE;
+    index = ClampSubImage(index);
     const SIZE size = BitmapSize();
-    const int cx = index == -1 ? size.cx : m_nSubImageWidth;
+    // A sub-image wider than the bitmap itself is cut at the bitmap's edge.
+    const int cx = index == -1 ? size.cx : std::min(m_nSubImageWidth, (int)size.cx);
     const int sx = index == -1 ? 0 : index * m_nSubImageWidth;
     const int cy = size.cy;
     if (m_nDrawMode == kBkDrawAlpha) return BkAlphaBlt(m_hBitmap, dc, x, y, cx, cy, sx);
@@ -116,7 +131,7 @@ BOOL CBkImage::StretchPart(HDC dc, int x, int y, int cx, int cy, int sx, int sy,
     // Nothing to copy: a part of no size (a bitmap smaller than its slices) is skipped, never
     // drawn mirrored.
     if (cx <= 0 || cy <= 0 || scx <= 0 || scy <= 0) return FALSE;
-    if (index != -1) sx += index * m_nSubImageWidth;
+    if (index != -1) sx += ClampSubImage(index) * m_nSubImageWidth;
     HDC mem = ::CreateCompatibleDC(dc);
     if (!mem) return FALSE;
     HGDIOBJ old = ::SelectObject(mem, m_hBitmap);

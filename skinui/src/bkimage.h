@@ -59,6 +59,13 @@ public:
     BOOL StretchPart(HDC dc, int x, int y, int cx, int cy, int sx, int sy, int scx, int scy, int index) const;
     // The bitmap's size; 0 x 0 without one.
     SIZE BitmapSize() const;
+    // The number of whole sub-images in the bitmap (at least 1 with a bitmap; 0 without one or
+    // without a sub-image width).
+    int SubImageCount() const;
+    // The sub-image index kept inside the bitmap: one past the last gives the last, so that an
+    // element state with no picture of its own (disabled 0x10 on a strip of five) draws the strip's
+    // last picture instead of whatever lies beyond the bitmap. -1 (the whole bitmap) stays -1.
+    int ClampSubImage(int index) const;
 };
 
 // Copies the source part to the destination leaving out the pixels of the key colour.

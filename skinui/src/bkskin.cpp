@@ -181,6 +181,8 @@ void CBkSkinImgHorzExtend::Draw(HDC dc, const RECT& rect, DWORD state) {
     const int W = bmp.cx, H = bmp.cy, L = m_nLeft;
     RECT rc = rect;
     if (rc.right - rc.left < W) rc.right = rc.left + W;
+    // A bar with fewer pieces than states draws its last piece for the states beyond it
+    // (StretchPart keeps the index inside the bitmap).
     const int P = m_imgSkin.m_nSubImageWidth ? m_imgSkin.m_nSubImageWidth : W;
     const int capR = P - L - 1;
     const CBkImage& img = m_imgSkin;
@@ -316,9 +318,12 @@ void CBkPngSkin::Draw(HDC dc, const RECT& rc, DWORD state) {
     const SIZE size = ImageSize(m_pImg);
     int sx = 0, sw = size.cx;
     // State -1 asks for the whole image, as the bitmap holder draws it.
-    if (m_nSubWidth && state != (DWORD)-1) {
-        sx = (int)state * m_nSubWidth;
-        sw = m_nSubWidth;
+    if (m_nSubWidth > 0 && state != (DWORD)-1) {
+        // Inside the image, as the bitmap strips: a state past the last picture draws the last.
+        const int count = size.cx / m_nSubWidth > 0 ? (int)(size.cx / m_nSubWidth) : 1;
+        const int index = state < (DWORD)count ? (int)state : count - 1;
+        sx = index * m_nSubWidth;
+        sw = std::min(m_nSubWidth, (int)size.cx);
     }
     // Always with a destination of the natural size: drawn at a point, GDI+ scales a 72-DPI image.
     DllExports::GdipDrawImageRectRectI(g, m_pImg, rc.left, rc.top, sw, size.cy, sx, 0, sw, size.cy, UnitPixel,

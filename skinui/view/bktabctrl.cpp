@@ -283,8 +283,13 @@ BOOL CBkTabCtrl::SetCurSel(int index) {
     nms.nNewPage = index;
     nms.nOldPage = m_nCurSel;
     nms.bCancel = FALSE;
-    if (m_hWndContainer && ::IsWindow(m_hWndContainer))
+    if (m_hWndContainer && ::IsWindow(m_hWndContainer)) {
+        // The dialog may rebuild its layout while it handles the notice, which deletes this control:
+        // only the registry, never a member, tells whether it is still there.
+        const HBKWND self = m_hBkWnd;
         ::SendMessageW(m_hWndContainer, WM_NOTIFY, nms.hdr.idFrom, (LPARAM)&nms);
+        if (BkWindowRegistry::Find(self) != this) return FALSE;
+    }
     if (nms.bCancel) return FALSE;
     if (index == m_nCurSel) return TRUE;
     if (index < 0 || index >= (int)m_pages.size()) return FALSE;
@@ -343,9 +348,12 @@ BOOL CBkTabCtrl::ProcessMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPara
         }
         break;
     case WM_LBUTTONDOWN: {
+        // The change notice may delete this control: nothing of it is touched after SetCurSel.
+        result = 0;
+        m_bMsgHandled = TRUE;
         const int found = TabAt(pt);
         if (found != -1) SetCurSel(found);
-        break;
+        return TRUE;
     }
     default:
         return CBkWindow::ProcessMessage(hWnd, msg, wParam, lParam, result);

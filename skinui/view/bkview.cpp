@@ -422,8 +422,21 @@ LRESULT CBkDialogView::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     }
     POINT pt = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
     const HBKWND hit = HitTestPanels(pt);
+    FollowPress(hit);
     CBkWindow* element = BkWindowRegistry::Find(hit);
-    if (!element) return 0;
+    if (!element) {
+        // Off every element (only while the capture holds the mouse: outside the view): what was
+        // hovered is not under the pointer any more.
+        if (CBkWindow* old = BkWindowRegistry::Find(m_hHover)) {
+            if (!old->IsDisabledDeep()) {
+                SetHover(old, FALSE);
+                old->SendToSelf(WM_MOUSELEAVE, 0, 0);
+            }
+            m_hHover = 0;
+            UpdateToolTip(nullptr);
+        }
+        return 0;
+    }
     if (!element->IsDisabledDeep()) element->SendToSelf(WM_MOUSEMOVE, wParam, lParam);
     if (hit != m_hHover) {
         CBkWindow* old = BkWindowRegistry::Find(m_hHover);
@@ -439,6 +452,18 @@ LRESULT CBkDialogView::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     return 0;
 }
 
+void CBkDialogView::FollowPress(HBKWND underPointer) {
+    CBkWindow* pushed = BkWindowRegistry::Find(m_hPushDown);
+    if (!pushed) return;
+    const BOOL over = underPointer == m_hPushDown;
+    if (((pushed->GetState() & kBkStatePushed) != 0) != (over != 0)) SetPushed(pushed, over);
+}
+
+void CBkDialogView::CancelPress() {
+    if (CBkWindow* pushed = BkWindowRegistry::Find(m_hPushDown)) SetPushed(pushed, FALSE);
+    m_hPushDown = 0;
+}
+
 LRESULT CBkDialogView::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&) {
     m_bTrackingLeave = FALSE;
     if (CBkWindow* hover = BkWindowRegistry::Find(m_hHover)) {
@@ -446,8 +471,10 @@ LRESULT CBkDialogView::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&) {
         hover->SendToSelf(WM_MOUSELEAVE, 0, 0);
     }
     m_hHover = 0;
-    if (CBkWindow* pushed = BkWindowRegistry::Find(m_hPushDown)) SetPushed(pushed, FALSE);
-    m_hPushDown = 0;
+    // With the button still held the press goes on: the element looks pressed again when the
+    // pointer comes back. Without the capture the press is over.
+    if (m_bCaptured && ::GetCapture() == m_hWnd) FollowPress(0);
+    else CancelPress();
     NMHDR nm = {m_hWnd, (UINT_PTR)GetDlgCtrlID(), kBkNotifyMouseLeave};
     ::SendMessageW(GetParent(), WM_NOTIFY, nm.idFrom, (LPARAM)&nm);
     return 0;
@@ -485,16 +512,22 @@ LRESULT CBkDialogView::OnLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&) 
 
 LRESULT CBkDialogView::OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     if (m_bCaptured) {
-        m_bCaptured = FALSE;
+        m_bCaptured = FALSE;  // first: our own release is no capture taken away
         ::ReleaseCapture();
     }
     if (!m_hPushDown) return 0;
+    // A click needs the button to go up over the element it went down on. The hovered item is not
+    // enough: under the capture the pointer may have left the element, or the view, meanwhile.
+    const POINT pt = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+    RECT client = {};
+    GetClientRect(&client);
+    const BOOL over = ::PtInRect(&client, pt) && HitTestPanels(pt) == m_hPushDown;
     BOOL click = FALSE;
     int cmdId = 0;
     const char* tag = nullptr;
     if (CBkWindow* pushed = BkWindowRegistry::Find(m_hPushDown)) {
         SetPushed(pushed, FALSE);
-        if (m_hPushDown == m_hHover) {
+        if (over) {
             pushed->SendToSelf(WM_LBUTTONUP, wParam, lParam);
             pushed = BkWindowRegistry::Find(m_hPushDown);  // the element may have gone meanwhile
             if (pushed && !pushed->GetLink().IsEmpty()) {
@@ -517,6 +550,15 @@ LRESULT CBkDialogView::OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
         nms.szItemClass = tag;
         ::SendMessageW(GetParent(), WM_NOTIFY, nms.hdr.idFrom, (LPARAM)&nms);
     }
+    return 0;
+}
+
+LRESULT CBkDialogView::OnCaptureChanged(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    // Another window took the mouse (the combo's drop list, a menu, another program): the press
+    // ends without a click, and the next press must not find a capture we no longer hold.
+    if (!m_bCaptured || (HWND)lParam == m_hWnd) return 0;
+    m_bCaptured = FALSE;
+    CancelPress();
     return 0;
 }
 

@@ -188,6 +188,29 @@ TEST_F(TabCtrlInView, ClickingATabSelectsItAndReportsTheControl) {
     EXPECT_EQ(TabNotices().size(), 1u);
 }
 
+TEST_F(TabCtrlInView, AHostThatRebuildsTheLayoutInTheChangeNoticeLeavesNothingDangling) {
+    // The handler deletes the tab control (and its pages) while the control is still inside
+    // SetCurSel: by click and by the view's call alike, nothing after the notice may run on it.
+    host.onTabChange = [&] {
+        host.onTabChange = nullptr;
+        ASSERT_TRUE(host.view.LoadLayout("<layer><body><button id=\"7\" pos=\"10,10,90,40\">确定</button></body></layer>"));
+    };
+    ts::ClickAt(host.view, TabCentre(2));
+    EXPECT_EQ(host.view.FindItem(136), nullptr);
+    ASSERT_NE(host.view.FindItem(7), nullptr);
+    EXPECT_EQ(TabNotices().size(), 1u);
+    EXPECT_TRUE(host.Clicks().empty()) << "the control that was clicked is gone: no command for it";
+
+    ASSERT_TRUE(host.view.LoadLayout("<layer><body>" + Tabs() + "</body></layer>"));
+    host.notices.clear();
+    host.onTabChange = [&] {
+        host.onTabChange = nullptr;
+        ASSERT_TRUE(host.view.LoadLayout("<layer><body/></layer>"));
+    };
+    EXPECT_FALSE(host.view.SetTabCurSel(136, 3)) << "a control deleted by its own notice changed nothing";
+    EXPECT_EQ(TabNotices().size(), 1u);
+}
+
 TEST_F(TabCtrlInView, HoverFollowsTheMouseOverUnselectedTabs) {
     ts::MoveTo(host.view, TabCentre(3));
     EXPECT_EQ(tabs->HoverIndex(), 3);

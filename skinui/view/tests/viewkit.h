@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,7 @@ public:
     int drags = 0;                // WM_SYSCOMMAND 0xF012 swallowed
     int vetoTabChanges = 0;       // non-zero: refuse every tab change
     int setCursorAsked = 0;       // WM_SETCURSOR that reached the host
+    std::function<void()> onTabChange;  // runs inside the tab change notice, after it is recorded
 
     BEGIN_MSG_MAP(ViewHost)
         MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
@@ -77,6 +79,10 @@ public:
     // Creates the window at (x, y) with that client size and the view in it, the layout loaded.
     bool Open(const std::string& layout, int cx = 300, int cy = 200, int x = 100, int y = 100) {
         if (!view.LoadLayout(layout)) return false;
+        return OpenLoaded(cx, cy, x, y);
+    }
+    // The same for a layout loaded already (elements set up before their windows exist).
+    bool OpenLoaded(int cx = 300, int cy = 200, int x = 100, int y = 100) {
         RECT rc = {x, y, x + cx, y + cy};
         if (!Create(nullptr, &rc, L"view host")) return false;
         if (!view.Create(m_hWnd)) return false;
@@ -118,6 +124,7 @@ public:
             if (vetoTabChanges) t->bCancel = TRUE;
         }
         notices.push_back(n);
+        if (hdr->code == kBkNotifyTabChange && onTabChange) onTabChange();
         return 0;
     }
     LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&) {
