@@ -255,6 +255,26 @@ bool CredentialVerifyKey::KeyPresent() const {
     return present != FALSE;
 }
 
+// Fails closed: a session whose number cannot be read counts as remote (the password still works).
+bool CredentialVerifyKey::RemoteSession() const {
+    if (g_seams.GetSystemMetrics(SM_REMOTESESSION) != 0) return true;
+    DWORD mine = 0;
+    if (!g_seams.ProcessIdToSessionId(GetCurrentProcessId(), &mine)) return true;
+    return mine != g_seams.WTSGetActiveConsoleSessionId();
+}
+
+// "Switch User" at a locked screen brings a logon tile; the locked session behind it keeps its
+// unlock rules. Sessions that cannot be read count as the user's: the key can still be pulled and
+// put back, so nobody is locked out.
+bool CredentialVerifyKey::EnrolledUserHasSession() const {
+    uinfo record;
+    Provider::CopyUserRecord(&record);
+    record.lpUserName[kRecordTextChars - 1] = 0;
+    int answer = g_seams.UserHasSession(record.lpUserName);
+    SecureZeroMemory(&record, sizeof(record));
+    return answer != kSessionNo;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Display modes
 
@@ -303,22 +323,29 @@ STDMETHODIMP CredentialVerifyKey::SetSelected(BOOL* pbAutoLogon) {
     TraceScope trace("CredentialVerifyKey::SetSelected");
     if (!pbAutoLogon) return E_INVALIDARG;
     *pbAutoLogon = FALSE;
+    const bool remote = RemoteSession();
     if (IsConnected()) {
         // Automatic logon with the stored password only while the key is still there.
-        if (KeyPresent()) {
+        if (!remote && KeyPresent()) {
             *pbAutoLogon = TRUE;
             return S_OK;
         }
         InterlockedExchange(&_isConnect, 0);
     }
-    if (GetMonitorKeyStyle(kHotKey) != 0) {
+    // In a remote session the password field, with no key thread and the stored password never
+    // shown; the key switches are machine-wide and belong to the console's tile.
+    if (remote || GetMonitorKeyStyle(kHotKey) != 0) {
         ShowPwdEdit();
         return S_OK;
     }
     HidePwdEdit();
-    if (_cpus == CPUS_UNLOCK_WORKSTATION) {
+    _unlockRules = _cpus == CPUS_UNLOCK_WORKSTATION || (_cpus == CPUS_LOGON && EnrolledUserHasSession());
+    if (_unlockRules) {
+        // Into an existing session there may be no pending lock record (the unlock tile shown
+        // before "Switch User" took it): that lock counts as one that asks for the password.
         LONG type = _lockRecord.enuLockType;
-        if ((type == LOCKTYPE_INTERVAL || type == LOCKTYPE_KEY_REMOVED) && GetMonitorKeyStyle(kUnlockCheckKey) == 0) {
+        bool passwordLock = type == LOCKTYPE_INTERVAL || type == LOCKTYPE_KEY_REMOVED || _cpus == CPUS_LOGON;
+        if (passwordLock && GetMonitorKeyStyle(kUnlockCheckKey) == 0) {
             SetMonitorKeyStyle(kLockThread, 0);
             ShowPwdEdit();
         } else {
@@ -446,7 +473,9 @@ STDMETHODIMP CredentialVerifyKey::GetSerialization(CREDENTIAL_PROVIDER_GET_SERIA
     }
 
     // The key found by the key thread must still be there when its password leaves the tile.
-    bool keyLogon = IsConnected() && KeyPresent();
+    // Never in a remote session, whatever the key thread found before.
+    const bool remote = RemoteSession();
+    bool keyLogon = IsConnected() && !remote && KeyPresent();
     bool keyLost = IsConnected() && !keyLogon;
     if (keyLost) InterlockedExchange(&_isConnect, 0);
 
@@ -466,6 +495,10 @@ STDMETHODIMP CredentialVerifyKey::GetSerialization(CREDENTIAL_PROVIDER_GET_SERIA
     } else {
         // Key mode without the key: nothing to send. When the key went after the key thread had
         // found it (that thread has ended), wait for it again.
+        if (remote) {
+            ShowPwdEdit();
+            return S_OK;
+        }
         if (keyLost && !Stopped()) {
             SetMonitorKeyStyle(kLockThread, 1);
             StartKeyThread();
@@ -672,7 +705,7 @@ DWORD WINAPI CredentialVerifyKey::_CommandLink(void* param) {
 
 void CredentialVerifyKey::RunKeyThread(LONG generation) {
     TraceScope trace("CredentialVerifyKey::_VerifyUserInfoThreadProc");
-    if (_cpus == CPUS_UNLOCK_WORKSTATION) {
+    if (_cpus == CPUS_UNLOCK_WORKSTATION || _unlockRules) {
         // A key left in at the lock does not unlock: it must be pulled and inserted again, and
         // "pulled" means absent in consecutive polls, not one read that failed.
         int absent = 0;

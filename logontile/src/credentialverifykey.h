@@ -95,6 +95,8 @@ private:
     void SignalService();
     void StoreTypedPassword();
     bool KeyPresent() const;
+    bool RemoteSession() const;
+    bool EnrolledUserHasSession() const;
     void SetStatus(size_t row, LPWSTR* text, CREDENTIAL_PROVIDER_STATUS_ICON* icon);
 
     void StartKeyThread();
@@ -128,6 +130,9 @@ private:
     bool _passwordMode = false;
     // The last serialization sent the stored password (key logon), not the field text.
     bool _lastLogonWasKey = false;
+    // The key thread keeps the unlock rule (the key must be seen absent before it counts): at
+    // unlock, and at logon into a user's session that already exists. Set before the thread starts.
+    bool _unlockRules = false;
 
     // Set when the tile is let go; every thread of the tile waits on it.
     HANDLE _stopEvent = nullptr;

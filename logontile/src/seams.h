@@ -24,7 +24,19 @@ struct Seams {
     INT_PTR(CORELIB_CALL* StartOrStopService)(BOOL start);
     // The key thread's poll period; tests shorten it.
     DWORD keyPollPeriodMs;
+    // Session facts. The key is a local credential: it never logs on in a remote session, nor in
+    // a session other than the one attached to the console.
+    int(WINAPI* GetSystemMetrics)(int index);
+    BOOL(WINAPI* ProcessIdToSessionId)(DWORD processId, DWORD* sessionId);
+    DWORD(WINAPI* WTSGetActiveConsoleSessionId)();
+    // Whether user has a session on this machine (a locked or disconnected one behind "Switch
+    // User"): kSessionYes, kSessionNo, or kSessionUnknown when the sessions could not be read.
+    int (*UserHasSession)(const wchar_t* user);
 };
+
+constexpr int kSessionNo = 0;
+constexpr int kSessionYes = 1;
+constexpr int kSessionUnknown = -1;
 
 extern Seams g_seams;
 

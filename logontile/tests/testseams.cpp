@@ -47,10 +47,23 @@ BOOL CORELIB_CALL CountingVerifyUserInfo(const uinfo* record) {
     return present;
 }
 
+// The test bed's Wine session counts as the console's, with no earlier session of the user.
+int WINAPI TestGetSystemMetrics(int index) { return index == SM_REMOTESESSION ? 0 : GetSystemMetrics(index); }
+BOOL WINAPI TestProcessIdToSessionId(DWORD, DWORD* session) {
+    *session = 1;
+    return TRUE;
+}
+DWORD WINAPI TestConsoleSession() { return 1; }
+int TestUserHasSession(const wchar_t*) { return logontile::kSessionNo; }
+
 // Runs while the DLL loads, before any export can be called (the table itself is constant data).
 const bool g_installed = [] {
     logontile::g_seams.LsaLookupAuthenticationPackage = TestLookupAuthenticationPackage;
     logontile::g_seams.ExitWindowsEx = TestExitWindowsEx;
+    logontile::g_seams.GetSystemMetrics = TestGetSystemMetrics;
+    logontile::g_seams.ProcessIdToSessionId = TestProcessIdToSessionId;
+    logontile::g_seams.WTSGetActiveConsoleSessionId = TestConsoleSession;
+    logontile::g_seams.UserHasSession = TestUserHasSession;
     g_realVerify = logontile::g_tileSeams.VerifyUserInfo;
     logontile::g_tileSeams.VerifyUserInfo = CountingVerifyUserInfo;
     return true;

@@ -136,6 +136,12 @@ struct SeamRecord {
     UINT shutdownFlags = 0;
     DWORD shutdownReason = 0;
     BOOL shutdownAnswer = TRUE;
+    // Session facts the tile is given: a local console session, and no session of any user.
+    int remoteMetric = 0;
+    BOOL sessionIdRead = TRUE;
+    DWORD ownSession = 1, consoleSession = 1;
+    int userHasSession = logontile::kSessionNo;
+    std::vector<std::wstring> sessionQueries;
 };
 inline SeamRecord& Seen() {
     static SeamRecord record;
@@ -152,6 +158,22 @@ inline BOOL WINAPI CountShutdown(UINT flags, DWORD reason) {
     Seen().shutdownReason = reason;
     return Seen().shutdownAnswer;
 }
+inline int WINAPI AnswerMetric(int index) {
+    return index == SM_REMOTESESSION ? Seen().remoteMetric : GetSystemMetrics(index);
+}
+inline BOOL WINAPI AnswerSessionId(DWORD pid, DWORD* session) {
+    if (pid != GetCurrentProcessId() || !Seen().sessionIdRead) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    *session = Seen().ownSession;
+    return TRUE;
+}
+inline DWORD WINAPI AnswerConsoleSession() { return Seen().consoleSession; }
+inline int AnswerUserHasSession(const wchar_t* user) {
+    Seen().sessionQueries.push_back(user ? user : L"(null)");
+    return Seen().userHasSession;
+}
 inline NTSTATUS NTAPI AnswerNegotiate(HANDLE, PLSA_STRING, PULONG package) {
     *package = kPackage;
     return 0;
@@ -167,6 +189,10 @@ protected:
         logontile::g_seams.StartOrStopService = CountServiceStart;
         logontile::g_seams.ExitWindowsEx = CountShutdown;
         logontile::g_seams.LsaLookupAuthenticationPackage = AnswerNegotiate;
+        logontile::g_seams.GetSystemMetrics = AnswerMetric;
+        logontile::g_seams.ProcessIdToSessionId = AnswerSessionId;
+        logontile::g_seams.WTSGetActiveConsoleSessionId = AnswerConsoleSession;
+        logontile::g_seams.UserHasSession = AnswerUserHasSession;
         install_.reset(new InstallFolder());
         disk_.reset(new ts::UsbDisk(ts::UsbDisk::FlashDisk(L"TILEKEY1")));
         Enrol(L"bob", L"pw", disk_->Id());
