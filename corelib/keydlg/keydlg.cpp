@@ -1,6 +1,7 @@
 #include "keydlg.h"
 
 #include <dbt.h>
+#include <wchar.h>
 
 // GDI+ needs the COM and property types that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
@@ -70,9 +71,22 @@ bool IsKeyArrival(WPARAM wp, LPARAM lp) {
     return type == DBT_DEVTYP_VOLUME || type == DBT_DEVTYP_DEVICEINTERFACE;
 }
 
+bool IsLocalFixedPath(const wchar_t* path) {
+    if (!path) return false;
+    wchar_t letter = path[0];
+    bool isLetter = (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
+    if (!isLetter || path[1] != L':' || path[2] != L'\\') return false;
+    // No forward slash anywhere: the path is taken only in the one spelling checked here.
+    if (wcschr(path, L'/')) return false;
+    const wchar_t root[] = {letter, L':', L'\\', 0};
+    return GetDriveTypeW(root) == DRIVE_FIXED;
+}
+
 HBITMAP LoadUserPicture(const wchar_t* path, HINSTANCE module, int fallbackBitmapId) {
     HBITMAP bitmap = nullptr;
-    if (path && *path) {
+    bool allowed = IsLocalFixedPath(path);
+    if (path && *path && !allowed) DEBUG_MSG("user picture not on a local fixed drive: not opened");
+    if (allowed) {
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartupInput input;
         if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {

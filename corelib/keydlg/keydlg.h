@@ -21,7 +21,13 @@ void UnregisterKeyNotices(HDEVNOTIFY notices[2]);
 // A volume or device-interface arrival is the only notice that may bring the key.
 bool IsKeyArrival(WPARAM wp, LPARAM lp);
 
-// The user picture: the file (any format GDI+ reads), else the module's fallback bitmap.
+// Whether a picture path may be opened by SYSTEM: "X:\\..." on a fixed drive only. A UNC path
+// (or a \\?\ or \\.\ form, a "/" form, a relative or drive-relative path, a removable, remote or
+// CD drive) could make SYSTEM authenticate to another machine or read what a user plugged in.
+bool IsLocalFixedPath(const wchar_t* path);
+
+// The user picture: the file (any format GDI+ reads) when IsLocalFixedPath allows it, else the
+// module's fallback bitmap.
 // GDI+ is started for this one load only, so no imaging state outlives the dialog in a module that
 // its host may unload. The caller deletes the bitmap.
 HBITMAP LoadUserPicture(const wchar_t* path, HINSTANCE module, int fallbackBitmapId);

@@ -13,6 +13,7 @@ using std::max;
 using std::min;
 #include <gdiplus.h>
 
+#include "keydlg.h"
 #include "module.h"
 #include "package.h"
 #include "prefs.h"
@@ -98,7 +99,85 @@ namespace {
 BOOL CORELIB_CALL RealVerifyUserInfo(const uinfo* record) { return ::VerifyUserInfo(record); }
 }  // namespace
 
-TileSeams g_tileSeams = {RealVerifyUserInfo};
+TileSeams g_tileSeams = {RealVerifyUserInfo, 2000};
+
+namespace {
+
+// One check handed to a worker. The worker owns a copy of the record, so a check the UI thread
+// stopped waiting for still reads valid memory; whichever side lets go last wipes and frees it.
+struct BoundedCheck {
+    volatile LONG refs;
+    HANDLE done;
+    volatile LONG present;
+    HMODULE pin;
+    BOOL(CORELIB_CALL* verify)(const uinfo* record);
+    uinfo record;
+};
+
+// Workers still running: at most one, however often LogonUI asks while the token lock is held.
+volatile LONG g_checksRunning = 0;
+
+void ReleaseCheck(BoundedCheck* check) {
+    if (InterlockedDecrement(&check->refs) != 0) return;
+    SecureZeroMemory(&check->record, sizeof(check->record));
+    CloseHandle(check->done);
+    delete check;
+}
+
+DWORD WINAPI BoundedCheckProc(void* param) {
+    BoundedCheck* check = static_cast<BoundedCheck*>(param);
+    HMODULE pin = check->pin;
+    InterlockedExchange(&check->present, check->verify(&check->record) ? 1 : 0);
+    // Counted out before the answer is given, so that the next check never finds this one running.
+    InterlockedDecrement(&g_checksRunning);
+    SetEvent(check->done);
+    ReleaseCheck(check);
+    if (pin) FreeLibraryAndExitThread(pin, 0);
+    return 0;
+}
+
+}  // namespace
+
+bool KeyPresentWithinBound(const uinfo* record) {
+    if (InterlockedIncrement(&g_checksRunning) != 1) {
+        InterlockedDecrement(&g_checksRunning);
+        DEBUG_MSG("an earlier key check has not answered: no key");
+        return false;
+    }
+    BoundedCheck* check = new (std::nothrow) BoundedCheck;
+    HANDLE done = check ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    if (!done) {
+        DWORD error = GetLastError();
+        delete check;
+        InterlockedDecrement(&g_checksRunning);
+        DEBUG_MSG("key check not started, error %lu: no key", static_cast<unsigned long>(error));
+        return false;
+    }
+    check->refs = 2;  // this thread's and the worker's
+    check->done = done;
+    check->present = 0;
+    check->pin = PinModule();
+    check->verify = g_tileSeams.VerifyUserInfo;
+    memcpy(&check->record, record, sizeof(check->record));
+    HANDLE thread = CreateThread(nullptr, 0, BoundedCheckProc, check, 0, nullptr);
+    if (!thread) {
+        DWORD error = GetLastError();
+        if (check->pin) FreeLibrary(check->pin);
+        check->refs = 1;
+        ReleaseCheck(check);
+        InterlockedDecrement(&g_checksRunning);
+        DEBUG_MSG("key check not started, error %lu: no key", static_cast<unsigned long>(error));
+        return false;
+    }
+    CloseHandle(thread);
+    bool present = false;
+    if (WaitForSingleObject(done, g_tileSeams.uiCheckBoundMs) == WAIT_OBJECT_0)
+        present = InterlockedCompareExchange(&check->present, 0, 0) != 0;
+    else
+        DEBUG_MSG("key check gave no answer within %lu ms: no key", static_cast<unsigned long>(g_tileSeams.uiCheckBoundMs));
+    ReleaseCheck(check);
+    return present;
+}
 
 const REPORT_RESULT_STATUS_INFO s_rgLogonStatusInfo[5] = {
     {kStatusLogonFailure, 0, L"用户名或密码错误.", CPSI_ERROR},
@@ -275,6 +354,14 @@ bool CredentialVerifyKey::EnrolledUserHasSession() const {
     return answer != kSessionNo;
 }
 
+bool CredentialVerifyKey::KeyPresentOnUiThread() const {
+    uinfo record;
+    Provider::CopyUserRecord(&record);
+    bool present = KeyPresentWithinBound(&record);
+    SecureZeroMemory(&record, sizeof(record));
+    return present;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Display modes
 
@@ -326,7 +413,7 @@ STDMETHODIMP CredentialVerifyKey::SetSelected(BOOL* pbAutoLogon) {
     const bool remote = RemoteSession();
     if (IsConnected()) {
         // Automatic logon with the stored password only while the key is still there.
-        if (!remote && KeyPresent()) {
+        if (!remote && KeyPresentOnUiThread()) {
             *pbAutoLogon = TRUE;
             return S_OK;
         }
@@ -406,6 +493,11 @@ STDMETHODIMP CredentialVerifyKey::GetBitmapValue(DWORD dwFieldID, HBITMAP* phbmp
     TraceScope trace("CredentialVerifyKey::GetBitmapValue");
     if (dwFieldID != SFI_TILEIMAGE || !phbmp) return E_INVALIDARG;
     *phbmp = nullptr;
+    // LogonUI runs as SYSTEM: a path it may not open gets LogonUI's own picture.
+    if (!keydlg::IsLocalFixedPath(_userPicture)) {
+        if (_userPicture[0]) DEBUG_MSG("user picture not on a local fixed drive: not opened");
+        return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
+    }
     HBITMAP bitmap = LoadPicture(_userPicture);
     if (!bitmap) {
         DWORD error = GetLastError();
@@ -475,7 +567,7 @@ STDMETHODIMP CredentialVerifyKey::GetSerialization(CREDENTIAL_PROVIDER_GET_SERIA
     // The key found by the key thread must still be there when its password leaves the tile.
     // Never in a remote session, whatever the key thread found before.
     const bool remote = RemoteSession();
-    bool keyLogon = IsConnected() && !remote && KeyPresent();
+    bool keyLogon = IsConnected() && !remote && KeyPresentOnUiThread();
     bool keyLost = IsConnected() && !keyLogon;
     if (keyLost) InterlockedExchange(&_isConnect, 0);
 

@@ -36,8 +36,16 @@ constexpr DWORD kAbsentConfirmMs = 250;
 // a read that fails for one poll.
 struct TileSeams {
     BOOL(CORELIB_CALL* VerifyUserInfo)(const uinfo* record);
+    // How long LogonUI's thread waits for one key check; tests shorten it.
+    DWORD uiCheckBoundMs;
 };
 extern TileSeams g_tileSeams;
+
+// The key check for LogonUI's own thread. VerifyUserInfo takes the process-wide token lock, which
+// the key thread may hold through several slow token calls: the check runs on a worker with its
+// own copy of the record, and one that has not answered within uiCheckBoundMs counts as no key.
+// While a check that was given up on still runs, no second worker starts: the answer is no key.
+bool KeyPresentWithinBound(const uinfo* record);
 
 class CredentialVerifyKey : public ICredentialProviderCredential {
 public:
@@ -97,6 +105,7 @@ private:
     bool KeyPresent() const;
     bool RemoteSession() const;
     bool EnrolledUserHasSession() const;
+    bool KeyPresentOnUiThread() const;
     void SetStatus(size_t row, LPWSTR* text, CREDENTIAL_PROVIDER_STATUS_ICON* icon);
 
     void StartKeyThread();

@@ -62,6 +62,10 @@ Provider::Provider() {
     uinfo fresh;
     ZeroMemory(&fresh, sizeof(fresh));
     GetUserInfo(&fresh);
+    // The tile needs the user name and Windows password, the disk ids and the token serial; the
+    // software password and the enrolment's computer name never stay in LogonUI.
+    SecureZeroMemory(fresh.lpLogonPWD, sizeof(fresh.lpLogonPWD));
+    SecureZeroMemory(fresh.lpComputerName, sizeof(fresh.lpComputerName));
     {
         RecordGuard guard;
         memcpy(_puinfo, &fresh, sizeof(fresh));
