@@ -6,7 +6,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev cmake ninja-build googletest
-           wine wine32 wine64 xvfb xauth fonts-wqy-microhei imagemagick dpkg-dev locales python3 openssl)
+           wine wine32 wine64 xvfb xauth xdotool fonts-wqy-microhei imagemagick dpkg-dev locales python3 openssl)
 
 missing=()
 for p in "${need_pkgs[@]}"; do
@@ -26,7 +26,13 @@ if [ ${#missing[@]} -gt 0 ] || [ $have_src -eq 0 ]; then
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
       $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
     else
-      echo "deb-src http://deb.debian.org/debian bookworm main" | $SUDO tee /etc/apt/sources.list.d/tinyxml-src.list >/dev/null
+      # The source line follows the machine's own first binary line: its mirror, suite and components.
+      src=$(grep -hE '^deb[[:space:]]' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -n1 || true)
+      if [ -z "$src" ]; then
+        echo "setup: no apt source line to take the TinyXML source from" >&2
+        exit 1
+      fi
+      echo "deb-src${src#deb}" | $SUDO tee /etc/apt/sources.list.d/tinyxml-src.list >/dev/null
     fi
   fi
   $SUDO apt-get update -qq
