@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "leftovers.h"
@@ -55,6 +56,10 @@ class LeftoverServiceCheck : public ::testing::Environment {
                                   << " still exists before any test ran: a process of an earlier program holds it";
     }
 };
+
+// Unbuffered output: a program that dies mid-test still shows every line it printed before, and one
+// that shows nothing at all never reached its main (the runner tells those apart).
+const int g_unbufferedOutput = setvbuf(stdout, nullptr, _IONBF, 0);
 
 ::testing::Environment* const g_leftoverCheck = ::testing::AddGlobalTestEnvironment(new LeftoverServiceCheck);
 
