@@ -94,6 +94,8 @@ public:
 
     int ShowModal(HWND owner = nullptr) {
         if (!owner) owner = ::GetActiveWindow();
+        // Disabling the owner takes the focus from it; a dialog that never appears gives it back.
+        HWND focusBefore = ::GetFocus();
         BOOL ownerDisabled = FALSE;
         if (owner && owner != ::GetDesktopWindow() && ::IsWindowEnabled(owner)) {
             ::EnableWindow(owner, FALSE);
@@ -102,13 +104,18 @@ public:
         m_bExitModalLoop = FALSE;
         if (!Create(owner)) {
             if (ownerDisabled) ::EnableWindow(owner, TRUE);
+            RestoreFocus(focusBefore);
             return 0;
         }
         HWND h = this->m_hWnd;
-        BkCentreWindow(h);
-        if (m_bShowWindow)
-            ::SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
-        BkRunModalLoop(this->m_hWnd, m_bExitModalLoop);
+        // A dialog that ended in WM_INITDIALOG (the login that passes by itself) is never shown: even
+        // a moment on screen would take the foreground and the focus from the user.
+        if (!m_bExitModalLoop) {
+            BkCentreWindow(h);
+            if (m_bShowWindow)
+                ::SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
+            BkRunModalLoop(this->m_hWnd, m_bExitModalLoop);
+        }
         if (this->m_hWnd)
             ::SetWindowPos(this->m_hWnd, nullptr, 0, 0, 0, 0,
                            SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
@@ -116,6 +123,7 @@ public:
         if (ownerDisabled) ::EnableWindow(owner, TRUE);
         if (owner && this->m_hWnd && ::GetActiveWindow() == this->m_hWnd) ::SetActiveWindow(owner);
         if (this->m_hWnd) ::DestroyWindow(this->m_hWnd);
+        RestoreFocus(focusBefore);
         return m_nRetCode;
     }
 
@@ -159,6 +167,14 @@ public:
     END_MSG_MAP()
 
 protected:
+    // Gives the focus back to the window that had it when the dialog left nobody with the focus and
+    // that window's top level is still the active one (a dialog that never showed activated nothing).
+    static void RestoreFocus(HWND focusBefore) {
+        if (!focusBefore || ::GetFocus() || !::IsWindow(focusBefore)) return;
+        if (::GetActiveWindow() != ::GetAncestor(focusBefore, GA_ROOT) || !::IsWindowEnabled(focusBefore)) return;
+        ::SetFocus(focusBefore);
+    }
+
     LRESULT OnNcActivate(UINT, WPARAM, LPARAM, BOOL&) { return TRUE; }
     LRESULT OnEraseBkgnd(UINT, WPARAM, LPARAM, BOOL&) { return 1; }
     LRESULT OnNcCalcSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {

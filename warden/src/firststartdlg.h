@@ -1,5 +1,7 @@
-// The first-start choice of device mode (layout 113): an ePass token or a USB flash disk. It
-// stores the choice itself and ends with the chosen mode (1 token, 0 disk), or -1 when closed.
+// The first-start choice of device mode (layout 113): an ePass token or a USB flash disk. It ends
+// with the chosen mode (1 token, 0 disk), or -1 when closed. At first start it stores the choice
+// itself before it ends (a refused write is shown and the dialog stays); the main panel's change of
+// mode passes storesChoice false and stores the mode only once the old mode's protections are off.
 #pragma once
 #include <windows.h>
 
@@ -17,7 +19,8 @@ enum : UINT {
 
 class FirstStartDlg : public CBkDialogImpl<FirstStartDlg>, public CWHRoundRectFrameHelper<FirstStartDlg> {
 public:
-    FirstStartDlg() : CBkDialogImpl<FirstStartDlg>(kFirstStartLayout) {}
+    explicit FirstStartDlg(bool storesChoice = true)
+        : CBkDialogImpl<FirstStartDlg>(kFirstStartLayout), storesChoice_(storesChoice) {}
 
     BEGIN_MSG_MAP(FirstStartDlg)
         if (uMsg == WM_NOTIFY && ((LPNMHDR)lParam)->idFrom == kBkViewCtrlId &&
@@ -34,8 +37,9 @@ public:
 private:
     BOOL OnBkCommand(UINT id);
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) { return TRUE; }
-    void OnChooseToken();
-    void OnChooseUsbDisk();
+    void Choose(int mode);
+
+    bool storesChoice_;
 };
 
 }  // namespace warden

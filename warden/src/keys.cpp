@@ -107,13 +107,11 @@ int WaitTokenPresent() {
 
 bool PresentTokenName(wchar_t name[32]) { return OpenAndName(kOpenFirst, name); }
 
-bool ChooseTokenMode() {
-    if (!WaitTokenPresent()) return false;
-    g_seams.setMonitorKeyStyle(L"QJ_AppDriveMode", 1);
-    return true;
+DWORD ChooseDeviceMode(int mode, bool store) {
+    if (mode != 0 && !WaitTokenPresent()) return ERROR_DEVICE_NOT_CONNECTED;
+    if (!store) return 0;
+    return static_cast<DWORD>(g_seams.setMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(mode)));
 }
-
-void ChooseUsbDiskMode() { g_seams.setMonitorKeyStyle(L"QJ_AppDriveMode", 0); }
 
 std::wstring KeyCountText(const uinfo& record) {
     wchar_t text[32];
@@ -220,23 +218,64 @@ ModeChange ApplyDeviceModeChange(int oldMode, int newMode) {
     ModeChange change;
     if (newMode == -1 || newMode == oldMode) return change;
     change.changed = true;
-    WriteSequence writes;
-    if (writes.Step(
-            static_cast<DWORD>(g_seams.setMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(newMode))))) {
-        // The process's state follows the stored mode only after a restart.
-        change.restart = true;
-        const wchar_t* const switches[] = {L"QJ_EnableTolven", L"QJ_RemoveLock", L"QJ_KaiJiChcekKey",
-                                           L"QJ_SuoPingCheckKey"};
-        if (writes.Step(static_cast<DWORD>(g_seams.deleteGianPathToReg()))) {
-            for (const wchar_t* name : switches)
-                if (!writes.Step(static_cast<DWORD>(g_seams.setMonitorKeyStyle(name, 0)))) break;
+
+    // What the undo puts back. Logon management on means the logon module is registered and, on
+    // Vista and later, the service runs: enrolment and every save keep them so.
+    const wchar_t* const switches[] = {L"QJ_EnableTolven", L"QJ_RemoveLock", L"QJ_KaiJiChcekKey",
+                                       L"QJ_SuoPingCheckKey"};
+    DWORD before[_countof(switches)];
+    for (size_t i = 0; i < _countof(switches); ++i) before[i] = GetMonitorKeyStyle(switches[i]);
+    const bool managed = before[0] != 0;
+    const bool win7 = IsWin7() != FALSE;
+
+    int failedStep = 0;
+    DWORD error = 0;
+    bool switchesTouched = false;
+    bool serviceStopped = false;
+    if ((error = static_cast<DWORD>(g_seams.deleteGianPathToReg())) != 0) {
+        failedStep = kStrModeUnregisterFailed;
+    } else {
+        for (const wchar_t* name : switches) {
+            switchesTouched = true;
+            if ((error = static_cast<DWORD>(g_seams.setMonitorKeyStyle(name, 0))) != 0) {
+                failedStep = kStrModeSwitchesFailed;
+                break;
+            }
         }
-        if (!writes.Failed() && IsWin7()) writes.Step(ServiceError(g_seams.startOrStopService(FALSE)));
     }
-    change.outcome = writes.Result();
-    change.text = change.outcome.ok
-                      ? L"设置成功,系统暂时取消开机保护、锁屏保护等功能，请点击【制作】按钮制作新的验证介子并恢复保护功能！"
-                      : change.outcome.Text();
+    if (!failedStep && win7) {
+        if ((error = ServiceError(g_seams.startOrStopService(FALSE))) != 0)
+            failedStep = kStrModeServiceFailed;
+        else
+            serviceStopped = true;
+    }
+    // The mode goes last: a mode whose protections are still on asks at the next boot for a key
+    // that this mode never enrolled.
+    if (!failedStep &&
+        (error = static_cast<DWORD>(g_seams.setMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(newMode)))) != 0)
+        failedStep = kStrModeStoreFailed;
+
+    if (!failedStep) {
+        change.restart = true;
+        change.text = L"设置成功,系统暂时取消开机保护、锁屏保护等功能，请点击【制作】按钮制作新的验证介子并恢复保护功能！";
+        return change;
+    }
+
+    // Undo, newest first; every step is tried, the first failure is reported. A failed step may
+    // have done part of its work (a registration half removed), so it is undone too.
+    auto undo = [&change](DWORD e) {
+        if (e && !change.undoError) change.undoError = e;
+    };
+    if (serviceStopped && managed) undo(ServiceError(g_seams.startOrStopService(TRUE)));
+    if (switchesTouched)
+        for (size_t i = 0; i < _countof(switches); ++i)
+            undo(static_cast<DWORD>(g_seams.setMonitorKeyStyle(switches[i], before[i])));
+    if (managed) undo(static_cast<DWORD>(g_seams.writeGianPathToReg()));
+
+    change.outcome.ok = false;
+    change.outcome.stringId = failedStep;
+    change.outcome.error = error;
+    change.text = ModeChangeFailureText(failedStep, error, change.undoError);
     return change;
 }
 

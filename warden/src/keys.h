@@ -21,10 +21,11 @@ int WaitTokenPresent();
 // The first token's label when it is accepted (name cleared first); false otherwise.
 bool PresentTokenName(wchar_t name[32]);
 
-// The first-start choices. ChooseTokenMode stores mode 1 and gives true when a token is present;
-// otherwise it stores nothing and the dialog shows kNoTokenForModeText.
-bool ChooseTokenMode();
-void ChooseUsbDiskMode();
+// The first-start choice of mode (1 token, 0 USB disk): 0 when it may be taken. The token needs a
+// token present, else ERROR_DEVICE_NOT_CONNECTED and the dialog shows kNoTokenForModeText. With store
+// the mode is written to QJ_AppDriveMode and a refused write is the result; without it (a change of
+// mode, whose sequence writes the mode last) nothing is written.
+DWORD ChooseDeviceMode(int mode, bool store);
 extern const wchar_t kNoTokenForModeText[];
 
 // "%d/%d": enrolled USB-disk slots of five (counted in both modes).
@@ -63,14 +64,18 @@ struct ClearResult {
 ClearResult ClearKeys(uinfo* processRecord);
 
 // The change of device mode after the first-start dialog returned newMode (-1 closed). Nothing
-// happens for -1 or the current mode. Otherwise the mode, the logon module's removal, the four
-// switches 0 and on Vista and later the service stop; restart says whether the program must start
-// again (the mode was stored).
+// happens for -1 or the current mode. Otherwise, in this order: the logon module's removal, the four
+// protection switches 0, on Vista and later the service stop, and only then the new mode. A failed
+// step undoes what came before it (the switches back to what they read, the module registered and
+// the service started again when logon management was on), the mode stays the old one and there is
+// no restart; outcome names the failed step (kStrModeUnregisterFailed...), text says what the PC is
+// left with. restart: the mode was stored and the program must start again as the new mode's.
 struct ModeChange {
     bool changed = false;
     bool restart = false;
     Outcome outcome;
-    std::wstring text;  // success text, or the failure's
+    DWORD undoError = 0;  // the first undo step that failed, 0 when everything was put back
+    std::wstring text;    // success text, or the failure's
 };
 ModeChange ApplyDeviceModeChange(int oldMode, int newMode);
 

@@ -66,7 +66,7 @@ std::string Narrow(const std::wstring& text) {
 }  // namespace
 
 int RunFirstStartChooser() {
-    FirstStartDlg dialog;
+    FirstStartDlg dialog(false);  // the change of mode stores the mode last
     return dialog.ShowModal();
 }
 

@@ -30,6 +30,12 @@ const Entry kStrings[] = {
     {kStrSavePartlyMissing, L"部分设置未能保存（错误码 %lu）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
     {kStrSaveFailedOther, L"保存失败（错误码 %lu），原有设置未改变。"},
     {kStrSavePartlyOther, L"部分设置未能保存（错误码 %lu），请重新保存设置。"},
+    {kStrModeUnregisterFailed, L"更换设备失败：无法注销登陆模块（错误码 %lu），设备模式未更改。"},
+    {kStrModeSwitchesFailed, L"更换设备失败：无法关闭保护功能（错误码 %lu），设备模式未更改。"},
+    {kStrModeServiceFailed, L"更换设备失败：无法停止电脑锁服务（错误码 %lu），设备模式未更改。"},
+    {kStrModeStoreFailed, L"更换设备失败：无法保存新的设备模式（错误码 %lu），设备模式未更改。"},
+    {kStrModeRestored, L"原有的开机保护、锁屏保护等功能保持不变。"},
+    {kStrModeNotRestored, L"部分原有保护设置未能恢复（错误码 %lu），请以管理员身份运行后在【个性设置】中重新保存设置。"},
 };
 }  // namespace
 
@@ -72,13 +78,19 @@ std::wstring PanelStringWithError(int id, DWORD error) {
             id = partly ? kStrSavePartlyOther : kStrSaveFailedOther;
             break;
         }
-    } else if (id != kStrRecordUnreadable) {
+    } else if (id != kStrRecordUnreadable && !(id >= kStrModeUnregisterFailed && id <= kStrModeStoreFailed) &&
+               id != kStrModeNotRestored) {
         return PanelString(id);
     }
     wchar_t text[256];
     _snwprintf(text, 255, PanelString(id), static_cast<unsigned long>(error));
     text[255] = 0;
     return text;
+}
+
+std::wstring ModeChangeFailureText(int stepId, DWORD error, DWORD undoError) {
+    return PanelStringWithError(stepId, error) +
+           (undoError ? PanelStringWithError(kStrModeNotRestored, undoError) : std::wstring(PanelString(kStrModeRestored)));
 }
 
 bool WriteSequence::Step(DWORD error) {

@@ -30,14 +30,25 @@ enum PanelStringId {
     kStrSavePartlyMissing = 205,
     kStrSaveFailedOther = 206,
     kStrSavePartlyOther = 207,
+    // A change of device mode that failed: the step that failed ("%lu" its error; the mode was not
+    // changed), then whether the protections it had turned off were put back.
+    kStrModeUnregisterFailed = 210,
+    kStrModeSwitchesFailed = 211,
+    kStrModeServiceFailed = 212,
+    kStrModeStoreFailed = 213,
+    kStrModeRestored = 214,
+    kStrModeNotRestored = 215,  // "%lu": the first undo step's error
 };
 
 // The text of a string id of the table above ("" for an unknown id). 200 and 201 hold "%lu".
 const wchar_t* PanelString(int id);
-// A string with one "%lu" (200, 201, 203) filled with an error code; others unchanged. For 200 and 201
+// A string with one "%lu" (200, 201, 203, 210-213, 215) filled with an error code; others unchanged. For 200 and 201
 // the error also picks the text that names its cause: 200/201 for access denied, 204/205 for a
 // missing file, 206/207 otherwise.
 std::wstring PanelStringWithError(int id, DWORD error);
+// The box text of a failed change of device mode: the failed step (210-213) with its error, then 214
+// when everything was put back, else 215 with the undo's error.
+std::wstring ModeChangeFailureText(int stepId, DWORD error, DWORD undoError);
 
 // What an operation left behind. ok: everything was written. Otherwise stringId is 200 when nothing
 // was written before the failing step, 201 when some of it was, with the failing step's error.

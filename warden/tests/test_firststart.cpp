@@ -53,8 +53,8 @@ protected:
         ts::ClickAt(dlg.View(), POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
     }
     // Runs a fresh dialog with the steps; its result, or -2 when the script timed out.
-    int Run(const std::function<void(FirstStartDlg&, ts::ModalScript&)>& steps) {
-        FirstStartDlg dlg;
+    int Run(const std::function<void(FirstStartDlg&, ts::ModalScript&)>& steps, bool storesChoice = true) {
+        FirstStartDlg dlg(storesChoice);
         ts::ModalScript script;
         script.WaitUntil([&] { return dlg.m_hWnd && IsWindowVisible(dlg); });
         steps(dlg, script);
@@ -141,4 +141,39 @@ TEST_F(FirstStart, ClosingLeavesTheModeAsItWas) {
         EXPECT_EQ(GetMonitorKeyStyle(L"QJ_AppDriveMode"), before);
     }
     EXPECT_TRUE(g_boxes.empty());
+}
+
+// A refused write of the choice keeps the dialog open with the error; the change of mode's chooser
+// (which stores the mode only after the old protections are off) writes nothing.
+TEST_F(FirstStart, TheChoiceEndsTheDialogOnlyOnceItIsStored) {
+    ASSERT_TRUE(tk::Insert({tk::MakeToken(0x100, 0, "ZARN-1")}));
+    for (UINT choice : {warden::kFirstStartToken, warden::kFirstStartUsbDisk}) {
+        SCOPED_TRACE(choice);
+        g_boxes.clear();
+        log_.failAt["switch QJ_AppDriveMode"] = ERROR_ACCESS_DENIED;
+        bool openAfterRefusal = false;
+        int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) {
+            s.Do([&] {
+                Click(dlg, choice);
+                openAfterRefusal = IsWindowVisible(dlg) && !dlg.IsEnding();
+                log_.failAt.clear();
+                Click(dlg, choice);
+            });
+        });
+        EXPECT_TRUE(openAfterRefusal);
+        ASSERT_EQ(g_boxes.size(), 1u);
+        EXPECT_EQ(g_boxes[0].text, L"保存失败（错误码 5），原有设置未改变，请以管理员身份运行后重试。");
+        EXPECT_EQ(g_boxes[0].type, static_cast<UINT>(MB_ICONERROR | MB_OK));
+        const int mode = choice == warden::kFirstStartToken ? 1 : 0;
+        EXPECT_EQ(result, mode);
+        EXPECT_EQ(Mode(), mode);
+        ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", static_cast<DWORD>(-1)), ERROR_SUCCESS);
+    }
+
+    log_.calls.clear();
+    const int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) { s.Do([&] { Click(dlg, warden::kFirstStartToken); }); },
+                           false);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Mode(), -1);
+    EXPECT_TRUE(log_.calls.empty()) << panelseams::Joined(log_.calls);
 }

@@ -90,12 +90,19 @@ TEST_F(Keys, ATokenIsPresentWhenTheFirstOrOneOfFiveNextHasABrandLabel) {
 }
 
 TEST_F(Keys, ChoosingTheTokenStoresMode1OnlyWithATokenPresent) {
-    EXPECT_FALSE(warden::ChooseTokenMode());
+    EXPECT_EQ(warden::ChooseDeviceMode(1, true), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_TRUE(log_.calls.empty());
     ASSERT_TRUE(tk::Insert({tk::MakeToken(7, 0, "ZARN-1")}));
-    EXPECT_TRUE(warden::ChooseTokenMode());
-    warden::ChooseUsbDiskMode();
+    EXPECT_EQ(warden::ChooseDeviceMode(1, true), 0u);
+    EXPECT_EQ(warden::ChooseDeviceMode(0, true), 0u);
     EXPECT_EQ(panelseams::Joined(log_.calls), "switch QJ_AppDriveMode=1 | switch QJ_AppDriveMode=0");
+    // The change of mode's chooser stores nothing; a refused write is the result.
+    log_.calls.clear();
+    EXPECT_EQ(warden::ChooseDeviceMode(1, false), 0u);
+    EXPECT_EQ(warden::ChooseDeviceMode(0, false), 0u);
+    EXPECT_TRUE(log_.calls.empty());
+    log_.failAt["switch QJ_AppDriveMode"] = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(warden::ChooseDeviceMode(0, true), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     wchar_t name[32];
     EXPECT_TRUE(warden::PresentTokenName(name));
@@ -253,26 +260,96 @@ TEST_F(Keys, AChangeOfModeTurnsTheProtectionsOffOnlyWhenTheModeChanged) {
     EXPECT_FALSE(warden::ApplyDeviceModeChange(1, 1).changed);
     EXPECT_TRUE(log_.calls.empty());
 
+    log_.realWrites = true;
     warden::ModeChange done = warden::ApplyDeviceModeChange(0, 1);
     EXPECT_TRUE(done.changed && done.restart && done.outcome.ok);
     EXPECT_EQ(panelseams::Joined(log_.calls),
-              "switch QJ_AppDriveMode=1 | gian- | switch QJ_EnableTolven=0 | switch QJ_RemoveLock=0 | "
-              "switch QJ_KaiJiChcekKey=0 | switch QJ_SuoPingCheckKey=0 | service-");
+              "gian- | switch QJ_EnableTolven=0 | switch QJ_RemoveLock=0 | switch QJ_KaiJiChcekKey=0 | "
+              "switch QJ_SuoPingCheckKey=0 | service- | switch QJ_AppDriveMode=1");
     EXPECT_EQ(done.text,
               L"设置成功,系统暂时取消开机保护、锁屏保护等功能，请点击【制作】按钮制作新的验证介子并恢复保护功能！");
+    EXPECT_EQ(GetMonitorKeyStyle(L"QJ_AppDriveMode"), 1u);
+}
 
+// Each disabling step refused in turn: the mode stays, what was turned off comes back as it was
+// (switches as they read, the module registered and the service started again), no restart, and
+// the text names the step.
+TEST_F(Keys, AChangeOfModeThatFailsHalfWayKeepsTheOldModeWorking) {
+    const wchar_t* const protections[] = {L"QJ_EnableTolven", L"QJ_RemoveLock", L"QJ_KaiJiChcekKey",
+                                          L"QJ_SuoPingCheckKey"};
+    const DWORD before[] = {1, 1, 1, 0};  // one protection already off stays off
+    const std::string restoreSwitches =
+        "switch QJ_EnableTolven=1 | switch QJ_RemoveLock=1 | switch QJ_KaiJiChcekKey=1 | switch QJ_SuoPingCheckKey=0";
+    const struct {
+        const char* failAt;
+        const wchar_t* stepText;
+        std::string calls;  // after the failing step: the undo
+    } cases[] = {
+        {"gian-", L"更换设备失败：无法注销登陆模块（错误码 5），设备模式未更改。", "gian- | gian+"},
+        {"switch QJ_KaiJiChcekKey=0", L"更换设备失败：无法关闭保护功能（错误码 5），设备模式未更改。",
+         "gian- | switch QJ_EnableTolven=0 | switch QJ_RemoveLock=0 | switch QJ_KaiJiChcekKey=0 | " + restoreSwitches +
+             " | gian+"},
+        {"service-", L"更换设备失败：无法停止电脑锁服务（错误码 5），设备模式未更改。",
+         "gian- | switch QJ_EnableTolven=0 | switch QJ_RemoveLock=0 | switch QJ_KaiJiChcekKey=0 | "
+         "switch QJ_SuoPingCheckKey=0 | service- | " +
+             restoreSwitches + " | gian+"},
+        {"switch QJ_AppDriveMode", L"更换设备失败：无法保存新的设备模式（错误码 5），设备模式未更改。",
+         "gian- | switch QJ_EnableTolven=0 | switch QJ_RemoveLock=0 | switch QJ_KaiJiChcekKey=0 | "
+         "switch QJ_SuoPingCheckKey=0 | service- | switch QJ_AppDriveMode=0 | service+ | " +
+             restoreSwitches + " | gian+"},
+    };
+    log_.realWrites = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failAt);
+        ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", 1), ERROR_SUCCESS);
+        for (size_t i = 0; i < _countof(protections); ++i)
+            ASSERT_EQ(SetMonitorKeyStyle(protections[i], before[i]), ERROR_SUCCESS);
+        log_.calls.clear();
+        log_.failAt.clear();
+        log_.failAt[c.failAt] = ERROR_ACCESS_DENIED;
+
+        warden::ModeChange change = warden::ApplyDeviceModeChange(1, 0);
+        EXPECT_TRUE(change.changed);
+        EXPECT_FALSE(change.restart);
+        EXPECT_FALSE(change.outcome.ok);
+        EXPECT_EQ(change.outcome.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(change.undoError, 0u);
+        EXPECT_EQ(change.text, std::wstring(c.stepText) + L"原有的开机保护、锁屏保护等功能保持不变。");
+        EXPECT_EQ(panelseams::Joined(log_.calls), c.calls);
+        EXPECT_EQ(GetMonitorKeyStyle(L"QJ_AppDriveMode"), 1u);
+        for (size_t i = 0; i < _countof(protections); ++i)
+            EXPECT_EQ(GetMonitorKeyStyle(protections[i]), before[i]) << ts::Narrow(protections[i]);
+    }
+}
+
+TEST_F(Keys, AChangeOfModeWithLogonManagementOffRegistersAndStartsNothingOnItsUndo) {
+    log_.realWrites = true;
+    ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", 0), ERROR_SUCCESS);
+    ASSERT_EQ(SetMonitorKeyStyle(L"QJ_EnableTolven", 0), ERROR_SUCCESS);
     log_.failAt["switch QJ_AppDriveMode"] = ERROR_ACCESS_DENIED;
-    warden::ModeChange refused = warden::ApplyDeviceModeChange(1, 0);
-    EXPECT_FALSE(refused.restart);
-    EXPECT_EQ(refused.outcome.stringId, 200);
+    warden::ModeChange change = warden::ApplyDeviceModeChange(0, 1);
+    EXPECT_FALSE(change.restart);
+    const std::string calls = panelseams::Joined(log_.calls);
+    EXPECT_EQ(calls.find("gian+"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("service+"), std::string::npos) << calls;
+    EXPECT_EQ(GetMonitorKeyStyle(L"QJ_AppDriveMode"), 0u);
+}
 
-    log_.failAt.clear();
-    log_.failAt["gian-"] = ERROR_ACCESS_DENIED;
-    log_.calls.clear();
-    warden::ModeChange partly = warden::ApplyDeviceModeChange(1, 0);
-    EXPECT_TRUE(partly.restart) << "the stored mode is the new one: the program must follow it";
-    EXPECT_EQ(partly.outcome.stringId, 201);
-    EXPECT_EQ(panelseams::Joined(log_.calls), "switch QJ_AppDriveMode=0 | gian-");
+TEST_F(Keys, AnUndoThatFailsTellsTheUserAndStillTriesEveryStep) {
+    log_.realWrites = true;
+    ASSERT_EQ(SetMonitorKeyStyle(L"QJ_AppDriveMode", 1), ERROR_SUCCESS);
+    log_.failAt["switch QJ_AppDriveMode"] = ERROR_ACCESS_DENIED;
+    log_.failAt["service+"] = ERROR_FILE_NOT_FOUND;
+    warden::ModeChange change = warden::ApplyDeviceModeChange(1, 0);
+    EXPECT_FALSE(change.restart);
+    EXPECT_EQ(change.undoError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(change.text,
+              L"更换设备失败：无法保存新的设备模式（错误码 5），设备模式未更改。"
+              L"部分原有保护设置未能恢复（错误码 2），请以管理员身份运行后在【个性设置】中重新保存设置。");
+    const std::string calls = panelseams::Joined(log_.calls);
+    EXPECT_NE(calls.find("service+ | switch QJ_EnableTolven=1"), std::string::npos) << calls;
+    EXPECT_EQ(calls.substr(calls.size() - 5), "gian+");
+    EXPECT_EQ(GetMonitorKeyStyle(L"QJ_EnableTolven"), 1u);
 }
 
 namespace {

@@ -263,6 +263,50 @@ TEST_F(Pages, ChangingTheDeviceModeTurnsProtectionOffAndStartsThePanelAgain) {
     EXPECT_EQ(deletesBeforeRestart, 1u);
 }
 
+// A step of the change of mode refused: the box names it, the old mode and its protections stay, and
+// the panel neither restarts nor ends.
+TEST_F(Pages, AChangeOfModeThatFailsKeepsTheOldModeAndThePanel) {
+    warden::g_chooseDeviceMode = [] { return 1; };
+    EnrolDisk();
+    const wchar_t* const protections[] = {L"QJ_EnableTolven", L"QJ_RemoveLock", L"QJ_KaiJiChcekKey",
+                                          L"QJ_SuoPingCheckKey"};
+    for (const wchar_t* name : protections) SetSwitch(name, 1);
+    const struct {
+        const char* failAt;
+        const wchar_t* step;
+    } cases[] = {
+        {"gian-", L"无法注销登陆模块"},
+        {"switch QJ_RemoveLock=0", L"无法关闭保护功能"},
+        {"service-", L"无法停止电脑锁服务"},
+        {"switch QJ_AppDriveMode=1", L"无法保存新的设备模式"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failAt);
+        log_.boxes.clear();
+        log_.calls.clear();
+        corelib_.failAt.clear();
+        corelib_.failAt[std::string(c.failAt)] = ERROR_ACCESS_DENIED;
+        bool running = false;
+        int result = RunPanel([&](CMainDlg& panel) {
+            Click(panel, 20004);
+            running = IsWindow(panel) && !panel.IsEnding() && GetPropW(panel, TOLVEN_PANEL_TITLE) != nullptr;
+        });
+        EXPECT_EQ(result, 77) << "ended only by the test";
+        EXPECT_TRUE(running) << "the panel went on";
+        ASSERT_EQ(log_.boxes.size(), 1u);
+        EXPECT_NE(log_.boxes[0].text.find(c.step), std::wstring::npos) << ts::Narrow(log_.boxes[0].text);
+        EXPECT_NE(log_.boxes[0].text.find(L"设备模式未更改"), std::wstring::npos);
+        EXPECT_EQ(log_.boxes[0].type, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_TRUE(CallsOf(L"create").empty());
+        EXPECT_TRUE(CallsOf(L"exit").empty());
+        EXPECT_TRUE(CallsOf(L"exitwindows").empty());
+        EXPECT_EQ(Switch(L"QJ_AppDriveMode"), 0u);
+        for (const wchar_t* name : protections) EXPECT_EQ(Switch(name), 1u) << ts::Narrow(name);
+        const std::string calls = panelseams::Joined(corelib_.calls);
+        EXPECT_EQ(calls.substr(calls.size() - 5), "gian+") << calls;
+    }
+}
+
 // Each check box of the settings page survives a save and a new start, from either value.
 TEST_F(Pages, SettingsRoundTripThroughSaveAndANewStart) {
     EnrolDisk();

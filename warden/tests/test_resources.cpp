@@ -111,6 +111,12 @@ TEST_F(WardenResources, StringTableHoldsEveryTextThePanelUses) {
         {205, L"部分设置未能保存（错误码 %lu）：程序文件缺失，请重新安装Tolven电脑锁后重新保存设置。"},
         {206, L"保存失败（错误码 %lu），原有设置未改变。"},
         {207, L"部分设置未能保存（错误码 %lu），请重新保存设置。"},
+        {210, L"更换设备失败：无法注销登陆模块（错误码 %lu），设备模式未更改。"},
+        {211, L"更换设备失败：无法关闭保护功能（错误码 %lu），设备模式未更改。"},
+        {212, L"更换设备失败：无法停止电脑锁服务（错误码 %lu），设备模式未更改。"},
+        {213, L"更换设备失败：无法保存新的设备模式（错误码 %lu），设备模式未更改。"},
+        {214, L"原有的开机保护、锁屏保护等功能保持不变。"},
+        {215, L"部分原有保护设置未能恢复（错误码 %lu），请以管理员身份运行后在【个性设置】中重新保存设置。"},
     };
     for (const Case& c : cases) {
         LPCWSTR text = BkString::Get(c.id);
@@ -119,7 +125,7 @@ TEST_F(WardenResources, StringTableHoldsEveryTextThePanelUses) {
     }
     // The panel's logic keeps its own copy of these texts until its dialogs read the table; both
     // must say the same.
-    for (int id : {38, 39, 40, 42, 43, 44, 45, 46, 47, 48, 49, 53, 200, 201, 202, 203, 204, 205, 206, 207}) {
+    for (int id : {38, 39, 40, 42, 43, 44, 45, 46, 47, 48, 49, 53, 200, 201, 202, 203, 204, 205, 206, 207, 210, 211, 212, 213, 214, 215}) {
         LPCWSTR text = BkString::Get(id);
         ASSERT_NE(text, nullptr) << "string " << id;
         EXPECT_STREQ(text, warden::PanelString(id)) << "string " << id;

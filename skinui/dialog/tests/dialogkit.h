@@ -19,6 +19,7 @@ public:
 
     std::vector<Command> commands;
     BOOL hideOnInit = FALSE;
+    int endOnInit = 0;  // non-zero: the dialog ends itself with this result in WM_INITDIALOG
     int initCount = 0;
 
     void OnBkCommand(UINT id, LPCSTR tag, HWND from) {
@@ -57,6 +58,7 @@ public:
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         ++initCount;
         if (hideOnInit) m_bShowWindow = FALSE;
+        if (endOnInit) EndDialog(endOnInit);
         return TRUE;
     }
 };

@@ -3,6 +3,9 @@
 // commands handled by the dialog itself, nested loops and WM_QUIT.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "dialogkit.h"
 
 namespace {
@@ -254,6 +257,103 @@ TEST(SkinDialogModal, AHiddenDialogRunsItsLoopUntilItEnds) {
     ASSERT_TRUE(script.Run([&] { result = dlg.ShowModal(nullptr); }));
     EXPECT_TRUE(wasHidden);
     EXPECT_EQ(result, 42);
+}
+
+// Every window of this thread that was shown, activated or given the focus while it watched, each
+// as its top-level window: the hooks see a flash that no poll of the finished state could.
+class ShowWatch {
+public:
+    ShowWatch() {
+        current_ = this;
+        cbt_ = SetWindowsHookExW(WH_CBT, &Cbt, nullptr, GetCurrentThreadId());
+        sent_ = SetWindowsHookExW(WH_CALLWNDPROC, &Sent, nullptr, GetCurrentThreadId());
+    }
+    ~ShowWatch() {
+        if (cbt_) UnhookWindowsHookEx(cbt_);
+        if (sent_) UnhookWindowsHookEx(sent_);
+        current_ = nullptr;
+    }
+    bool ok() const { return cbt_ && sent_; }
+    static bool Has(const std::vector<HWND>& seen, HWND h) {
+        return std::find(seen.begin(), seen.end(), h) != seen.end();
+    }
+    std::vector<HWND> shown, activated, focused;
+
+private:
+    static HWND Root(WPARAM h) { return GetAncestor((HWND)h, GA_ROOT); }
+    static LRESULT CALLBACK Cbt(int code, WPARAM wParam, LPARAM lParam) {
+        if (current_ && code == HCBT_ACTIVATE) current_->activated.push_back((HWND)wParam);
+        if (current_ && code == HCBT_SETFOCUS && wParam) current_->focused.push_back(Root(wParam));
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static LRESULT CALLBACK Sent(int code, WPARAM wParam, LPARAM lParam) {
+        const CWPSTRUCT* m = (const CWPSTRUCT*)lParam;
+        if (current_ && code == HC_ACTION && m->hwnd == Root((WPARAM)m->hwnd)) {
+            const bool show = (m->message == WM_SHOWWINDOW && m->wParam) ||
+                              (m->message == WM_WINDOWPOSCHANGING && (((WINDOWPOS*)m->lParam)->flags & SWP_SHOWWINDOW));
+            if (show) current_->shown.push_back(m->hwnd);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static ShowWatch* current_;
+    HHOOK cbt_ = nullptr, sent_ = nullptr;
+};
+ShowWatch* ShowWatch::current_ = nullptr;
+
+// A dialog that ends in its initialisation never appears: not shown, not activated, no focus taken,
+// the window in front keeps the foreground and its focus. One that does not end there still shows.
+TEST(SkinDialogModal, ADialogThatEndsInItsInitialisationIsNeverShownNorActivated) {
+    HWND front = CreateWindowExW(0, L"STATIC", L"front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 200, 120,
+                                 nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(front, nullptr);
+    const struct {
+        int endOnInit;
+        BOOL hideOnInit;
+        bool appears;
+    } cases[] = {
+        {7, FALSE, false},
+        {8, TRUE, false},
+        {0, FALSE, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endOnInit);
+        SetForegroundWindow(front);
+        SetFocus(front);
+        ts::PumpMessages();
+        ASSERT_EQ(GetForegroundWindow(), front);
+        ASSERT_EQ(GetFocus(), front);
+        TestDialog dlg;
+        dlg.endOnInit = c.endOnInit;
+        dlg.hideOnInit = c.hideOnInit;
+        HWND h = nullptr;
+        ShowWatch watch;
+        ASSERT_TRUE(watch.ok());
+        ts::ModalScript script;
+        if (c.appears) {
+            script.WaitUntil([&] { return (h = FindTitled(kTitle)) != nullptr && IsWindowVisible(h); })
+                .Do([&] { dlg.EndDialog(3); });
+        }
+        int result = -1;
+        ASSERT_TRUE(script.Run([&] { result = dlg.ShowModal(front); }, 5000));
+        ts::PumpMessages();
+        EXPECT_EQ(result, c.appears ? 3 : c.endOnInit);
+        EXPECT_EQ(dlg.initCount, 1);
+        EXPECT_EQ(dlg.m_hWnd, nullptr) << "ShowModal destroys the window";
+        EXPECT_TRUE(IsWindowEnabled(front));
+        EXPECT_EQ(GetForegroundWindow(), front);
+        if (c.appears) {
+            EXPECT_TRUE(ShowWatch::Has(watch.shown, h));
+            EXPECT_TRUE(ShowWatch::Has(watch.activated, h));
+            EXPECT_EQ(GetActiveWindow(), front) << "the owner is active again";
+            continue;
+        }
+        for (HWND w : watch.shown) EXPECT_EQ(w, front) << "shown: " << w;
+        EXPECT_TRUE(watch.activated.empty() || (watch.activated.size() == 1 && watch.activated[0] == front))
+            << "activated: " << watch.activated.size() << " windows, the first " << watch.activated[0];
+        for (HWND w : watch.focused) EXPECT_EQ(w, front) << "focused: " << w;
+        EXPECT_EQ(GetFocus(), front) << "the window in front keeps its focus";
+    }
+    DestroyWindow(front);
 }
 
 TEST(SkinDialogModal, ADialogCanBeShownAgainWithoutReadingItsLayoutAgain) {
