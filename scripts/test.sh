@@ -24,7 +24,14 @@ run_suite() {
     trap wine_bed_stop EXIT
     wine_bed_start
     cd "$BUILD"
-    ctest --output-on-failure --timeout 300 "$@"
+    local rc=0
+    ctest --output-on-failure --timeout 300 "$@" || rc=$?
+    # What the programs looked like in this run: one folder of screenshots per program.
+    local shots
+    for shots in "$BUILD"/bin/screenshots/*/; do
+      [ -d "$shots" ] && echo "test: screenshots: ${shots%/}"
+    done
+    exit $rc
   )
 }
 

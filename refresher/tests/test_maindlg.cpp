@@ -1,6 +1,6 @@
 // The updater's window on the program's own resources, run modally with a script: the offer as it
 // opens, the change log, the worker's posts, closing during a download, cancelling and downloading
-// again. Screenshots of the main states go to bin/screenshots/.
+// again. Screenshots of the main states go to bin/screenshots/refresher/.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -147,11 +147,11 @@ protected:
         return static_cast<CBkProgress*>(dialog.View().FindItem(refresher::kItemProgress));
     }
     static void Shoot(MainDlg& dialog, const wchar_t* name) {
-        // Painted now: pumping here would play the script's next steps inside this one.
-        RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        ts::Capture shot = ts::CaptureWindowOnScreen(dialog.m_hWnd);
-        CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-        EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(std::wstring(L"screenshots\\") + name)));
+        // Painted completely and read from the screen; it pumps nothing, so the script's next steps
+        // do not play inside this one.
+        ts::Capture shot = ts::ScreenshotOf(dialog.m_hWnd);
+        EXPECT_TRUE(shot.ok()) << "the window never settled on the screen";
+        EXPECT_TRUE(ts::KeepScreenshot(shot, L"refresher", name));
     }
     std::wstring Box(const wchar_t* text, UINT type) {
         return std::wstring(refresher::kCaption) + L"|" + text + L"|" + std::to_wstring(type);
@@ -479,10 +479,9 @@ TEST_F(RefresherWindow, MessageBoxIsTheSkinnedBox) {
             return box != nullptr;
         })
         .Do([&] {
-            RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            ts::Capture shot = ts::CaptureWindowOnScreen(box);
-            CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-            EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(L"screenshots\\refresher_failure_box.bmp")));
+            ts::Capture shot = ts::ScreenshotOf(box);
+            EXPECT_TRUE(shot.ok()) << "the box never settled on the screen";
+            EXPECT_TRUE(ts::KeepScreenshot(shot, L"refresher", L"refresher_failure_box.bmp"));
             // The box's "确定", as its view reports a click.
             BkCommandNotify click = {};
             click.hdr.hwndFrom = GetDlgItem(box, kBkViewCtrlId);

@@ -628,8 +628,7 @@ TEST_F(RefresherProgram, UpdateEndToEndWithTheRealPanelRunning) {
             },
             800);
         EXPECT_TRUE(full) << "the bar on screen is not full after the first file";
-        CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-        EXPECT_TRUE(shot.ok() && shot.SaveBmp(ts::InExeDir(L"screenshots\\refresher_road_between_files.bmp")));
+        EXPECT_TRUE(shot.ok() && ts::KeepScreenshot(shot, L"refresher", L"refresher_road_between_files.bmp"));
     }
     EXPECT_EQ(updater.Wait(60000), 0u);
 

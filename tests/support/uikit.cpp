@@ -3,6 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <map>
+
+#include "testsupport.h"
+
 #include "uinput.h"
 
 namespace ts {
@@ -162,6 +166,92 @@ Capture CaptureWindowOnScreen(HWND hWnd) {
     RECT r = {};
     if (!GetWindowRect(hWnd, &r)) return Capture();
     return CaptureScreen(r);
+}
+
+static BOOL CALLBACK ChildPaintPending(HWND child, LPARAM found) {
+    if (!IsWindowVisible(child) || !GetUpdateRect(child, nullptr, FALSE)) return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+static bool PaintPending(HWND hWnd) {
+    if (GetUpdateRect(hWnd, nullptr, FALSE)) return true;
+    bool pending = false;
+    EnumChildWindows(hWnd, ChildPaintPending, reinterpret_cast<LPARAM>(&pending));
+    return pending;
+}
+
+static bool ShowsMoreThanOneColour(const Capture& c) {
+    if (!c.ok()) return false;
+    for (uint32_t v : c.pixels)
+        if ((v & 0xFFFFFF) != (c.pixels[0] & 0xFFFFFF)) return true;
+    return false;
+}
+
+Capture ScreenshotOf(HWND hWnd, DWORD timeoutMs) {
+    if (!IsWindow(hWnd)) return Capture();
+    UpdateWindow(hWnd);
+    RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Capture last;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        // Sent messages only (paints of other threads' windows); nothing posted runs here. Wine
+        // hands the painted window surfaces to the X server while the thread looks at its queue.
+        MSG m;
+        PeekMessageW(&m, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        GdiFlush();
+        if (PaintPending(hWnd)) {
+            RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        } else {
+            Capture now = CaptureWindowOnScreen(hWnd);
+            if (ShowsMoreThanOneColour(now) && last.ok() && now.width == last.width &&
+                now.height == last.height && now.pixels == last.pixels)
+                return now;
+            last = std::move(now);
+        }
+        if (GetTickCount() - start >= timeoutMs) return Capture();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, 0);
+    }
+}
+
+int InkPixels(const Capture& c, const RECT& r) {
+    std::map<uint32_t, int> counts;
+    for (int y = r.top < 0 ? 0 : r.top; y < r.bottom && y < c.height; ++y)
+        for (int x = r.left < 0 ? 0 : r.left; x < r.right && x < c.width; ++x)
+            ++counts[c.pixels[(size_t)y * c.width + x] & 0xFFFFFF];
+    if (counts.empty()) return 0;
+    uint32_t ground = counts.begin()->first;
+    for (const auto& kv : counts)
+        if (kv.second > counts[ground]) ground = kv.first;
+    auto channel = [](uint32_t v, int shift) { return (int)((v >> shift) & 0xFF); };
+    int ink = 0;
+    for (const auto& kv : counts) {
+        int most = 0;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            int d = channel(kv.first, shift) - channel(ground, shift);
+            if (d < 0) d = -d;
+            if (d > most) most = d;
+        }
+        if (most >= 0x50) ink += kv.second;
+    }
+    return ink;
+}
+
+RECT RectInShot(HWND shot, HWND of, const RECT& r) {
+    RECT window = {};
+    GetWindowRect(shot, &window);
+    POINT origin = {0, 0};
+    ClientToScreen(of, &origin);
+    const int dx = origin.x - window.left, dy = origin.y - window.top;
+    return RECT{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+}
+
+bool KeepScreenshot(const Capture& c, const wchar_t* program, const wchar_t* name) {
+    const std::wstring root = InExeDir(L"screenshots");
+    const std::wstring folder = root + L"\\" + program;
+    CreateDirectoryW(root.c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return c.SaveBmp(folder + L"\\" + name);
 }
 
 // ---- regions -----------------------------------------------------------------------------------

@@ -63,6 +63,17 @@ Capture CaptureView(HWND hWnd, LPARAM flags = PRF_CLIENT | PRF_ERASEBKGND);
 Capture CaptureScreen(const RECT& screenRect);
 // What the framebuffer shows of a window's rectangle.
 Capture CaptureWindowOnScreen(HWND hWnd);
+// The window as the user sees it: painted completely (itself and every child), then read from the
+// framebuffer once no paint is pending and two reads in a row agree. Runs no message of this thread,
+// so it can be called from a step of a modal script. An empty capture when it does not settle.
+Capture ScreenshotOf(HWND hWnd, DWORD timeoutMs = 5000);
+// The pixels of r that stand out from r's own most common colour (text, lines, a check mark):
+// zero for a blank or one-colour capture.
+int InkPixels(const Capture& c, const RECT& r);
+// r of a window (client coordinates of `of`) in the coordinates of a capture of window `shot`.
+RECT RectInShot(HWND shot, HWND of, const RECT& r);
+// Keeps a screenshot for people to look at: bin/screenshots/<program>/<name>.
+bool KeepScreenshot(const Capture& c, const wchar_t* program, const wchar_t* name);
 
 // ---- window shape ------------------------------------------------------------------------------
 

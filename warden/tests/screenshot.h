@@ -1,5 +1,5 @@
 // A window read back from the screen (the Xvfb framebuffer: a child's WM_PAINT-only drawing shows
-// nowhere else), and kept as a picture beside the tests (bin/screenshots/, kept by CI).
+// nowhere else), and kept as a picture beside the tests (bin/screenshots/warden/, kept by CI).
 #pragma once
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testsupport.h"
+#include "uikit.h"
 
 // The window as it stands on the screen (the Xvfb framebuffer), 32 bits a pixel, top row first.
 struct Shot {
@@ -45,9 +46,31 @@ inline Shot Capture(HWND window) {
     return s;
 }
 
-// Kept beside the tests as a picture of what the list looked like.
+inline ts::Capture AsCapture(const Shot& s) {
+    ts::Capture c;
+    c.width = s.w;
+    c.height = s.h;
+    c.pixels.assign(s.px.begin(), s.px.end());
+    return c;
+}
+
+// The window as the user sees it, after a complete paint (ts::ScreenshotOf); empty when it never settles.
+inline Shot Screenshot(HWND window) {
+    const ts::Capture c = ts::ScreenshotOf(window);
+    Shot s;
+    s.w = c.width;
+    s.h = c.height;
+    s.px.assign(c.pixels.begin(), c.pixels.end());
+    return s;
+}
+
+// Text or marks in r of the shot (window coordinates): pixels that stand out from r's ground.
+inline int Ink(const Shot& s, const RECT& r) { return ts::InkPixels(AsCapture(s), r); }
+
+// Kept for people to look at, with the control panel's other pictures (bin/screenshots/warden/).
 inline void Save(const Shot& s, const wchar_t* name) {
     CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
+    CreateDirectoryW(ts::InExeDir(L"screenshots\\warden").c_str(), nullptr);
     BITMAPFILEHEADER fh = {};
     BITMAPINFOHEADER ih = {};
     ih.biSize = sizeof(ih);
@@ -62,5 +85,5 @@ inline void Save(const Shot& s, const wchar_t* name) {
     std::string out(reinterpret_cast<const char*>(&fh), sizeof(fh));
     out.append(reinterpret_cast<const char*>(&ih), sizeof(ih));
     out.append(reinterpret_cast<const char*>(s.px.data()), bytes);
-    ts::WriteFileBytes(ts::InExeDir(std::wstring(L"screenshots\\") + name), out);
+    ts::WriteFileBytes(ts::InExeDir(std::wstring(L"screenshots\\warden\\") + name), out);
 }

@@ -77,9 +77,11 @@ TEST_F(FirstStart, NoTokenShowsTheMessageAndStaysThenTheUsbDiskEndsWith0) {
     const int result = Run([&](FirstStartDlg& dlg, ts::ModalScript& s) {
         s.Do([&] { RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW); });
         s.Do([&] {
-            // The view's own drawing: the framebuffer may not show the first paint yet.
-            CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-            EXPECT_TRUE(ts::CaptureView(dlg.View()).SaveBmp(ts::InExeDir(L"screenshots\\warden_113_firststart.bmp")));
+            // As the user sees it; the title "Tolven电脑锁2012" right of the header's icon.
+            const ts::Capture shot = ts::ScreenshotOf(dlg);
+            ASSERT_EQ(shot.width, 600) << "the dialog never settled on the screen";
+            EXPECT_TRUE(ts::KeepScreenshot(shot, L"warden", L"warden_113_firststart.bmp"));
+            EXPECT_GT(ts::InkPixels(shot, RECT{25, 4, 160, 27}), 60) << "no title in the header";
             Click(dlg, warden::kFirstStartToken);
             openAfterToken = IsWindowVisible(dlg) && !dlg.IsEnding();
             modeAfterToken = Mode();

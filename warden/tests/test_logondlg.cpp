@@ -386,9 +386,11 @@ TEST_F(LogonDlg, EnterEscAndCloseDoNothingAndARealBoxIsAnswered) {
             RedrawWindow(dlg_->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         });
         s.Do([&] {
-            // The view's own drawing: the framebuffer may not show the first paint yet.
-            CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-            EXPECT_TRUE(ts::CaptureView(dlg_->View()).SaveBmp(ts::InExeDir(L"screenshots\\warden_514_login.bmp")));
+            // As the user sees it; the title right of the header's icon.
+            const ts::Capture shot = ts::ScreenshotOf(dlg_->m_hWnd);
+            EXPECT_TRUE(shot.ok()) << "the dialog never settled on the screen";
+            EXPECT_TRUE(ts::KeepScreenshot(shot, L"warden", L"warden_514_login.bmp"));
+            EXPECT_GT(ts::InkPixels(shot, RECT{25, 4, 160, 27}), 60) << "no title in the header";
             SetWindowTextW(Edit(), L"");
             Press(L"wrong");  // opens the real box; the steps below play inside its loop
         });

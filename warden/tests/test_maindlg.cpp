@@ -7,8 +7,10 @@
 
 #include "bkleaf.h"
 #include "bkskin.h"
+#include "history.h"
 #include "runningpanel.h"
 #include "screenshot.h"
+#include "settings.h"
 
 using paneltest::CallsOf;
 using paneltest::Panel;
@@ -355,18 +357,37 @@ TEST_F(Panel, MaximiseAndRestoreSwapTheButtonsSkin) {
 }
 
 TEST_F(Panel, ScreenshotsOfThePanelAndItsTabs) {
+    // On each page, an item of that page whose text or mark must show: the device label, the first
+    // check box of the settings, the history list (its column titles), the first link of the page about.
+    const int pageItem[4] = {warden::kItemDeviceLabel, warden::kSettingsSwitches[0].checkId, warden::kPowerListId,
+                             warden::kItemAboutHome};
     RunPanel([&](CMainDlg& panel) {
         SetForegroundWindow(panel);
+        CBkWindow* tabs = panel.View().FindItem(warden::kMainTabCtrl);
+        ASSERT_NE(tabs, nullptr);
         for (int page = 0; page < 4; ++page) {
+            SCOPED_TRACE(page);
             panel.SetTabCurSel(warden::kMainTabCtrl, page);
-            RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            ts::PumpMessages(200);
-            Shot shot = Capture(panel);
-            ASSERT_EQ(shot.w, 700);
+            Shot shot = Screenshot(panel);
+            ASSERT_EQ(shot.w, 700) << "the panel never settled on the screen";
             ASSERT_EQ(shot.h, 470);
             wchar_t name[40];
             swprintf(name, 40, L"panel_103_tab%d.bmp", page);
             Save(shot, name);
+            // The title in the header, right of the icon: "Tolven电脑锁2012" in white on the header skin.
+            EXPECT_GT(Ink(shot, RECT{25, 2, 160, 21}), 60) << "no title in the header";
+            // Each tab's title below its icon (71 wide, 5 apart, the text 25 below the tab's top).
+            const RECT& strip = tabs->GetRect();
+            for (int tab = 0; tab < 4; ++tab) {
+                const int left = strip.left + tab * 76;
+                const RECT title = ts::RectInShot(panel, panel.View(), RECT{left, strip.top + 48, left + 71, strip.top + 71});
+                EXPECT_GT(Ink(shot, title), 20) << "no title on tab " << tab;
+            }
+            CBkWindow* item = panel.View().FindItem(pageItem[page]);
+            ASSERT_NE(item, nullptr);
+            RECT box = item->GetRect();
+            if (page == 2) box.bottom = box.top + 24;  // the list's column titles
+            EXPECT_GT(Ink(shot, ts::RectInShot(panel, panel.View(), box)), 20) << "the page's content is missing";
         }
     });
 }

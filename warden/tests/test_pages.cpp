@@ -13,6 +13,7 @@
 #include "prefs.h"
 #include "runningpanel.h"
 #include "screenshot.h"
+#include "settings.h"
 #include "tokensim.h"
 #include "uinput.h"
 
@@ -196,9 +197,13 @@ TEST_F(Pages, ArrivalsAppendRemovableVolumesAndKeepTheFirstSelected) {
         SendArrival(panel, L'C', 0);             // a fixed drive
         after = ComboTexts(panel);
         selected = panel.FindUsbDiskCombo()->GetSelectedValue().GetString();
-        RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        ts::PumpMessages(200);
-        Save(Capture(panel), L"panel_device_two_drives.bmp");
+        const Shot shot = Screenshot(panel);
+        ASSERT_EQ(shot.w, 700) << "the panel never settled on the screen";
+        Save(shot, L"panel_device_two_drives.bmp");
+        // The chosen drive's text in the combo's box.
+        CBkWindow* combo = panel.View().FindItem(warden::kItemDeviceCombo);
+        ASSERT_NE(combo, nullptr);
+        EXPECT_GT(Ink(shot, ts::RectInShot(panel, panel.View(), combo->GetRect())), 20) << "an empty device box";
     });
     EXPECT_EQ(after, (std::vector<std::wstring>{L"ONE-FAT32 (R:\\)", L"TWO-FAT32 (S:\\)"}));
     EXPECT_EQ(selected, L"ONE-FAT32 (R:\\)");
@@ -411,9 +416,16 @@ TEST_F(Pages, AChosenPictureIsShownAndSavedWithTheNextSave) {
         owner = log_.openFileOwner;
         Click(panel, 30007);
         panel.SetTabCurSel(warden::kMainTabCtrl, 1);
-        RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        ts::PumpMessages(200);
-        Save(Capture(panel), L"panel_settings_picture.bmp");
+        const Shot shot = Screenshot(panel);
+        ASSERT_EQ(shot.w, 700) << "the panel never settled on the screen";
+        Save(shot, L"panel_settings_picture.bmp");
+        // The picture in its frame and the first check box with its text.
+        CBkWindow* check = panel.View().FindItem(warden::kSettingsSwitches[0].checkId);
+        ASSERT_NE(check, nullptr);
+        EXPECT_GT(Ink(shot, ts::RectInShot(panel, panel.View(), check->GetRect())), 20) << "no check box";
+        if (image) {
+            EXPECT_GT(Ink(shot, ts::RectInShot(panel, panel.View(), image->GetRect())), 20) << "no picture";
+        }
     });
     EXPECT_TRUE(drawn);
     EXPECT_EQ(owner, panelWindow);

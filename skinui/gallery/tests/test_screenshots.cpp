@@ -1,5 +1,5 @@
 // Runs the gallery program, takes screenshots of its window and of a message box over it from the
-// Xvfb framebuffer, and keeps them under bin/screenshots/ as build artefacts.
+// Xvfb framebuffer, and keeps them under bin/screenshots/skinui/ as build artefacts.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -47,10 +47,7 @@ int Ink(const ts::Capture& c, RECT r, COLORREF background) {
     return n;
 }
 
-void Keep(const ts::Capture& c, const wchar_t* name) {
-    CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-    EXPECT_TRUE(c.SaveBmp(ts::InExeDir(std::wstring(L"screenshots\\") + name)));
-}
+void Keep(const ts::Capture& c, const wchar_t* name) { EXPECT_TRUE(ts::KeepScreenshot(c, L"skinui", name)); }
 
 TEST(GalleryScreenshots, SampleLayoutAndAMessageBoxWithChineseText) {
     std::wstring cmd = L"\"" + ts::InExeDir(L"skinui_gallery.exe") + L"\"";
