@@ -47,11 +47,13 @@ KPopUpListWnd::~KPopUpListWnd() {
 
 void KPopUpListWnd::Dispose(KPopUpListWnd* list) {
     if (!list) return;
-    if (list->m_hWnd && ::IsWindow(list->m_hWnd) && list->GetCurrentMessage()) {
+    // Inside a message of its own the list's window may be gone already (the owner's edit window
+    // takes the list's with it): the final message still comes once that outer message is done.
+    if (list->GetCurrentMessage()) {
         list->m_bDisposeWhenDone = true;
         list->m_pOwner = nullptr;
-        list->DestroyWindow();  // the object goes in OnFinalMessage, after the outer message
-        return;
+        if (list->m_hWnd && ::IsWindow(list->m_hWnd)) list->DestroyWindow();
+        return;  // the object goes in OnFinalMessage, after the outer message
     }
     delete list;
 }

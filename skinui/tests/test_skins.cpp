@@ -101,6 +101,43 @@ TEST(ImageListSkin, DrawsSubImageNumberStateAndSizesToOne) {
     EXPECT_EQ(dib.CountOther(RECT{0, 0, 100, 10}, kGrey), 0);
 }
 
+TEST(StripSkins, AStateBeyondTheLastSubImageDrawsTheLastOneAndNothingOutsideTheBitmap) {
+    // A disabled element asks for sub-image 16 (state 0x10); the strips have fewer pictures.
+    struct Case {
+        const char* xml;
+        DWORD state;
+        int sx, cx;  // the bitmap columns that must land at the rect's left
+        bool png;
+    } const cases[] = {
+        {"<imglst src=\"2003\" subwidth=\"71\"/>", kBkStateDisabled, 213, 71, false},
+        {"<imglst src=\"2003\" subwidth=\"71\"/>", 4, 213, 71, false},
+        {"<imglst src=\"2003\" subwidth=\"71\"/>", 3, 213, 71, false},
+        {"<imglst src=\"2003\" subwidth=\"100\"/>", kBkStateDisabled, 100, 100, false},  // two whole ones
+        {"<imglst src=\"2003\" subwidth=\"300\"/>", 1, 0, 284, false},  // wider than the bitmap: cut at its edge
+        {"<png src=\"3001\" subwidth=\"43\"/>", kBkStateDisabled, 129, 43, true},
+        {"<png src=\"3001\" subwidth=\"43\"/>", 4, 129, 43, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.xml << " state " << c.state);
+        std::unique_ptr<CBkSkinBase> skin;
+        if (c.png)
+            skin = LoadSkin<CBkPngSkin>(c.xml);
+        else
+            skin = LoadSkin<CBkImageSkin>(c.xml);
+        ASSERT_NE(skin, nullptr);
+        const int height = c.png ? 6 : 3;
+        ts::Dib dib(400, 12, kGrey);
+        skin->Draw(dib.dc(), RECT{2, 2, 398, 11}, c.state);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < c.cx; ++x) {
+                const COLORREF want = c.png ? PngColour(c.sx + x, y) : StripColour(c.sx + x, y);
+                ASSERT_EQ(dib.At(2 + x, 2 + y), want) << x << "," << y;
+            }
+        EXPECT_EQ(dib.CountOther(RECT{2 + c.cx, 0, 400, 12}, kGrey), 0) << "one sub-image wide";
+        EXPECT_EQ(dib.CountOther(RECT{0, 2 + height, 400, 12}, kGrey), 0);
+    }
+}
+
 // ---- imgframe ----------------------------------------------------------------------------------
 
 // Where every pixel of a 7 x 7 frame (left 3, top 3) lands over the rect with all parts.
@@ -230,6 +267,36 @@ TEST(BarSkin, StateChoosesTheSubImage) {
         EXPECT_EQ(dib.CountOther(RECT{0, 10, 80, 40}, kGrey), 0) << c.state;
     }
     EXPECT_EQ(CBkSkinImgHorzExtend::SubImageOf((DWORD)-1), -1);
+}
+
+TEST(BarSkin, ABarWithFewerThanFourSubImagesDrawsItsLastForTheStatesBeyond) {
+    // 2002 is 36 pixels wide: three pieces of 12, two of 18.
+    struct Case {
+        int subwidth;
+        DWORD state;
+        int sub;  // the piece drawn
+    } const cases[] = {
+        {12, kBkStateDisabled, 2}, {12, kBkStatePushed, 2}, {12, kBkStateHover, 1},
+        {18, kBkStateDisabled, 1}, {18, kBkStatePushed, 1}, {18, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "subwidth " << c.subwidth << " state " << c.state);
+        char xml[96];
+        snprintf(xml, sizeof(xml), "<imghorzex src=\"2002\" subwidth=\"%d\" left=\"3\"/>", c.subwidth);
+        auto skin = LoadSkin<CBkSkinImgHorzExtend>(xml);
+        ASSERT_NE(skin, nullptr);
+        ts::Dib dib(80, 40, kGrey);
+        skin->Draw(dib.dc(), RECT{5, 5, 65, 25}, c.state);
+        const int base = c.subwidth * c.sub, cap = c.subwidth - 3 - 1;
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 3; ++x) ASSERT_EQ(dib.At(5 + x, 5 + y), BarColour(base + x, y)) << x << "," << y;
+            for (int x = 8; x < 65 - cap; ++x) ASSERT_EQ(dib.At(x, 5 + y), BarColour(base + 3, y)) << x << "," << y;
+            for (int x = 0; x < cap; ++x)
+                ASSERT_EQ(dib.At(65 - cap + x, 5 + y), BarColour(base + 4 + x, y)) << x << "," << y;
+        }
+        EXPECT_EQ(dib.CountOther(RECT{0, 10, 80, 40}, kGrey), 0);
+        EXPECT_EQ(dib.CountOther(RECT{65, 0, 80, 40}, kGrey), 0);
+    }
 }
 
 TEST(BarSkin, NarrowRectIsWidenedToTheBitmap) {

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,7 @@ public:
     std::vector<Redraw> redraws;
     std::vector<Moved> moved;
     std::vector<Selection> selections;
+    std::function<void()> onSelection;  // runs inside the selection notice, after it is recorded
     std::vector<UINT> commandCodes;  // notification codes of the WM_COMMAND the dialog got
 
 private:
@@ -196,6 +198,10 @@ inline LRESULT View::OnSelChanged(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     wchar_t watched[260] = {};
     if (m_host->watchId) ::GetWindowTextW(GetDlgItem(m_host->watchId), watched, 260);
     m_host->selections.push_back({wParam, lParam ? (LPCWSTR)lParam : L"", watched});
+    if (m_host->onSelection) {
+        auto handler = m_host->onSelection;  // a handler may clear itself
+        handler();
+    }
     return 0;
 }
 

@@ -134,6 +134,42 @@ TEST_F(Tooltip, SizesToTheTextAndWrapsWideTextsInto174Pixels) {
     EXPECT_GT(inkIn(line2, line2 + tm.tmHeight, 7, cap.width - 7), 0) << "the wrapped second line";
 }
 
+// Whether a lies above b in the z-order of top-level windows.
+bool IsAbove(HWND a, HWND b) {
+    for (HWND h = ::GetWindow(b, GW_HWNDPREV); h; h = ::GetWindow(h, GW_HWNDPREV))
+        if (h == a) return true;
+    return false;
+}
+
+TEST_F(Tooltip, EachShowAndMoveRaisesItAboveATopmostWindowThatCameUpSince) {
+    // Another topmost window (a tray menu, a balloon) over the tip's place.
+    Parent other;
+    RECT rc = {40, 40, 400, 300};
+    ASSERT_TRUE(other.Create(nullptr, &rc, L"other", WS_POPUP | WS_VISIBLE, WS_EX_TOPMOST | WS_EX_TOOLWINDOW));
+    struct Step {
+        const char* what;
+        void (*act)(KTrackTooltip&);
+    } const steps[] = {
+        {"first track", [](KTrackTooltip& t) { t.TrackTo(POINT{100, 100}, L"one"); }},
+        {"a move", [](KTrackTooltip& t) { t.TrackTo(POINT{150, 150}, L"two"); }},
+        {"shown again", [](KTrackTooltip& t) {
+             t.Show(FALSE);
+             t.Show(TRUE);
+         }},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        ::SetWindowPos(other.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ASSERT_TRUE(IsAbove(other.m_hWnd, tip.m_hWnd)) << "the other window starts on top";
+        s.act(tip);
+        EXPECT_TRUE(tip.IsWindowVisible());
+        EXPECT_TRUE(IsAbove(tip.m_hWnd, other.m_hWnd));
+        EXPECT_TRUE(tip.GetExStyle() & WS_EX_TOPMOST);
+    }
+    EXPECT_FALSE(IsAbove(parent.m_hWnd, other.m_hWnd)) << "the owner is not raised with its tip";
+    other.DestroyWindow();
+}
+
 TEST_F(Tooltip, HidesAtOnceWithoutDelayedHide) {
     tip.Show(TRUE);
     EXPECT_TRUE(tip.IsWindowVisible());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bktabctrl.h"
+#include "guardheap.h"
 #include "viewkit.h"
 
 namespace {
@@ -191,6 +192,16 @@ TEST_F(TabCtrlInView, ClickingATabSelectsItAndReportsTheControl) {
 TEST_F(TabCtrlInView, AHostThatRebuildsTheLayoutInTheChangeNoticeLeavesNothingDangling) {
     // The handler deletes the tab control (and its pages) while the control is still inside
     // SetCurSel: by click and by the view's call alike, nothing after the notice may run on it.
+    // Under the guarded heap the deleted control's memory faults at the first touch.
+    gh::GuardedHeap guard;
+    ASSERT_TRUE(host.view.LoadLayout("<layer><body>" + Tabs() + "</body></layer>"));
+    // A layout loaded into a shown view is placed at its next size change.
+    host.view.MoveWindow(0, 0, 399, 300, FALSE);
+    host.view.MoveWindow(0, 0, 400, 300, TRUE);
+    tabs = static_cast<CBkTabCtrl*>(host.view.FindItem(136));
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_TRUE(gh::IsGuarded(tabs));
+    host.notices.clear();
     host.onTabChange = [&] {
         host.onTabChange = nullptr;
         ASSERT_TRUE(host.view.LoadLayout("<layer><body><button id=\"7\" pos=\"10,10,90,40\">确定</button></body></layer>"));
@@ -202,6 +213,7 @@ TEST_F(TabCtrlInView, AHostThatRebuildsTheLayoutInTheChangeNoticeLeavesNothingDa
     EXPECT_TRUE(host.Clicks().empty()) << "the control that was clicked is gone: no command for it";
 
     ASSERT_TRUE(host.view.LoadLayout("<layer><body>" + Tabs() + "</body></layer>"));
+    ASSERT_TRUE(gh::IsGuarded(host.view.FindItem(136)));
     host.notices.clear();
     host.onTabChange = [&] {
         host.onTabChange = nullptr;

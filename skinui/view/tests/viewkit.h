@@ -124,7 +124,10 @@ public:
             if (vetoTabChanges) t->bCancel = TRUE;
         }
         notices.push_back(n);
-        if (hdr->code == kBkNotifyTabChange && onTabChange) onTabChange();
+        if (hdr->code == kBkNotifyTabChange && onTabChange) {
+            auto handler = onTabChange;  // a handler may clear itself
+            handler();
+        }
         return 0;
     }
     LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&) {
