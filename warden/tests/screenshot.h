@@ -1,6 +1,7 @@
 // A window read back from the screen (the Xvfb framebuffer: a child's WM_PAINT-only drawing shows
 // nowhere else), and kept as a picture beside the tests (bin/screenshots/warden/, kept by CI).
 #pragma once
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -68,22 +69,8 @@ inline Shot Screenshot(HWND window) {
 inline int Ink(const Shot& s, const RECT& r) { return ts::InkPixels(AsCapture(s), r); }
 
 // Kept for people to look at, with the control panel's other pictures (bin/screenshots/warden/).
+// Written as 24-bit colour: GDI leaves the fourth byte of a 32-bit pixel at 0 where it drew text, and
+// a viewer that takes that byte for alpha shows every line of text as blank.
 inline void Save(const Shot& s, const wchar_t* name) {
-    CreateDirectoryW(ts::InExeDir(L"screenshots").c_str(), nullptr);
-    CreateDirectoryW(ts::InExeDir(L"screenshots\\warden").c_str(), nullptr);
-    BITMAPFILEHEADER fh = {};
-    BITMAPINFOHEADER ih = {};
-    ih.biSize = sizeof(ih);
-    ih.biWidth = s.w;
-    ih.biHeight = -s.h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
-    const DWORD bytes = static_cast<DWORD>(s.px.size() * 4);
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(ih);
-    fh.bfSize = fh.bfOffBits + bytes;
-    std::string out(reinterpret_cast<const char*>(&fh), sizeof(fh));
-    out.append(reinterpret_cast<const char*>(&ih), sizeof(ih));
-    out.append(reinterpret_cast<const char*>(s.px.data()), bytes);
-    ts::WriteFileBytes(ts::InExeDir(std::wstring(L"screenshots\\warden\\") + name), out);
+    if (!ts::KeepScreenshot(AsCapture(s), L"warden", name)) ADD_FAILURE() << "screenshot not saved: " << ts::Narrow(name);
 }
