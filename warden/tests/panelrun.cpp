@@ -92,12 +92,17 @@ std::string RunFolder::RecorderLines() const { return ts::ReadFileBytes(Path(L"c
 
 // ---- Program ------------------------------------------------------------------------------------
 
-Program::Program(const std::wstring& exe, const std::wstring& arguments) {
+Program::Program(const std::wstring& exe, const std::wstring& arguments, bool suspended) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
     STARTUPINFOW si = {sizeof(si)};
     started_ =
-        CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi_) != FALSE;
+        CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0, nullptr,
+                       folder.c_str(), &si, &pi_) != FALSE;
+}
+
+void Program::Resume() const {
+    if (started_) ResumeThread(pi_.hThread);
 }
 
 Program::~Program() {

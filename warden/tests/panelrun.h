@@ -56,13 +56,15 @@ private:
 // One run of a program with arguments, its current folder the program's own.
 class Program {
 public:
-    Program(const std::wstring& exe, const std::wstring& arguments);
+    // With suspended, the program's first thread waits for Resume (a watch on its pid set before it runs).
+    Program(const std::wstring& exe, const std::wstring& arguments, bool suspended = false);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
     bool started() const { return started_; }
     DWORD Pid() const { return pi_.dwProcessId; }
+    void Resume() const;
     // The exit code, or STILL_ACTIVE when it has not ended in time.
     DWORD Wait(DWORD ms = 20000);
     bool Running() const;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -157,5 +158,123 @@ TEST_F(Startup, ALimitedTokenAsksForElevationOnAFreshMachineTooAndADeclineEndsWi
         EXPECT_EQ(log.back(), "exit 0");
         EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, CORELIB_SETTINGS_KEY, L"QJ_AppDriveMode"))
             << "no record was read and no mode written";
+    }
+}
+
+
+namespace {
+
+// A window of the test that holds the foreground where the login would show (the middle of the work
+// area) and notes, each time it loses the activation, which window holds the foreground then.
+class ForegroundWatch {
+public:
+    struct Taker {
+        HWND window;
+        bool login;  // untitled, with a skin view: the login
+        std::wstring title;
+    };
+
+    ForegroundWatch() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+        wc.lpszClassName = L"StartupForegroundWatch";
+        RegisterClassW(&wc);
+        RECT work = {};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        const int x = (work.left + work.right) / 2, y = (work.top + work.bottom) / 2;
+        window_ = CreateWindowExW(0, wc.lpszClassName, L"watch", WS_POPUP | WS_VISIBLE, x - 120, y - 60, 240, 120,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetForegroundWindow(window_);
+        ts::PumpUntil([&] { return GetForegroundWindow() == window_; }, 5000);
+        ts::PumpMessages();
+        takers_.clear();
+    }
+    ~ForegroundWatch() { DestroyWindow(window_); }
+    ForegroundWatch(const ForegroundWatch&) = delete;
+    ForegroundWatch& operator=(const ForegroundWatch&) = delete;
+
+    HWND window() const { return window_; }
+    const std::vector<Taker>& Takers() const { return takers_; }
+    std::string Describe() const {
+        std::string d;
+        for (const Taker& t : takers_)
+            d += std::string(" [") + (t.window ? (t.login ? "the login" : "\"" + ts::Narrow(t.title) + "\"") : "none") + "]";
+        return d.empty() ? " none" : d;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+        auto* self = reinterpret_cast<ForegroundWatch*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+        if (self && message == WM_ACTIVATE && LOWORD(wp) == WA_INACTIVE) {
+            HWND now = GetForegroundWindow();
+            self->takers_.push_back({now, now && IsLogin(now), now ? panelrun::Title(now) : L""});
+        }
+        return DefWindowProcW(w, message, wp, lp);
+    }
+
+    HWND window_ = nullptr;
+    std::vector<Taker> takers_;
+};
+
+}  // namespace
+
+// With AutoLogonSoft on (missing reads 1), the login ends in its initialisation: it never shows, so
+// the foreground goes to nobody at the hidden autostart and only to the panel at a normal start.
+TEST_F(Startup, TheLoginThatPassesByItselfNeverShowsNorTakesTheForeground) {
+    const struct {
+        const wchar_t* arguments;
+        bool hidden;
+    } cases[] = {
+        {L"", false},
+        {L"regrun", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hidden ? "the autostart at logon" : "a start by the user");
+        StoreRecord(0);
+        ForegroundWatch watch;
+        ASSERT_EQ(GetForegroundWindow(), watch.window()) << "the test's window never took the foreground";
+        // Suspended until the watch on its windows stands: nothing it shows comes before.
+        panelrun::Program warden(ts::InExeDir(L"WardenTest.exe"), c.arguments, true);
+        ASSERT_TRUE(warden.started());
+        // Polled as well: a login that stays up a moment is seen even where it takes no foreground.
+        bool loginSeen = false;
+        const std::function<bool(HWND)> login = IsLogin;
+        auto look = [&] {
+            if (!panelrun::Windows(warden.Pid(), login).empty()) loginSeen = true;
+        };
+        warden.Resume();
+        HWND panel = nullptr;
+        ts::PumpUntil(
+            [&] {
+                look();
+                std::vector<HWND> p = panelrun::Windows(warden.Pid(), IsPanel);
+                panel = p.empty() ? nullptr : p.front();
+                return panel != nullptr || !warden.Running();
+            },
+            20000);
+        ASSERT_NE(panel, nullptr);
+        // The login ended before the panel was made; what it did to the test's window is queued here by
+        // now. A shown panel settles once it holds the foreground; a hidden one has nothing to wait for.
+        if (c.hidden) {
+            ts::PumpMessages(300);
+        } else {
+            ts::PumpUntil([&] { return GetForegroundWindow() == panel; }, 5000);
+        }
+        look();
+        EXPECT_FALSE(loginSeen) << "the login showed";
+        EXPECT_EQ(IsWindowVisible(panel) == FALSE, c.hidden);
+        if (c.hidden) {
+            EXPECT_TRUE(watch.Takers().empty()) << "the foreground went to" << watch.Describe();
+            EXPECT_EQ(GetForegroundWindow(), watch.window()) << "the user's window lost the foreground";
+        } else {
+            EXPECT_TRUE(watch.Takers().size() == 1 && watch.Takers()[0].window == panel)
+                << "the foreground went to" << watch.Describe() << ", not only to the panel";
+            EXPECT_EQ(GetForegroundWindow(), panel);
+        }
+        PostMessageW(panel, WM_COMMAND, kCmdExit, 0);
+        EXPECT_EQ(warden.Wait(), 0u);
     }
 }
