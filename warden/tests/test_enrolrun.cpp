@@ -318,8 +318,17 @@ TEST_F(EnrolRun, TheDiskInRIsEnrolledAndEveryRefusalKeepsTheRecordAndTheSwitches
     EXPECT_NE(list, nullptr) << "the drop list opened";
     if (list) {
         // Once its rows are drawn: more than the background's colour in it.
-        ts::PumpUntil([&] { return Colours(Capture(list)) > 2; }, 5000);
-        Save(Capture(panel), L"panel_run_device_two_drives.bmp");
+        EXPECT_TRUE(ts::PumpUntil([&] { return Colours(Capture(list)) > 2; }, 5000)) << "the list's rows were never drawn";
+        const Shot shot = Screenshot(panel);
+        ASSERT_GT(shot.w, 0) << "the panel never settled on the screen";
+        Save(shot, L"panel_run_device_two_drives.bmp");
+        // The panel's title in the header and the two rows' text where the list lies over the panel.
+        EXPECT_GT(Ink(shot, RECT{25, 2, 160, 21}), 60) << "no title in the header";
+        RECT at = {}, origin = {};
+        GetWindowRect(list, &at);
+        GetWindowRect(panel, &origin);
+        OffsetRect(&at, -origin.left, -origin.top);
+        EXPECT_GT(Ink(shot, at), 40) << "no rows in the drop list";
         // Its second row is S:, which no volume backs: chosen, the key cannot be made from it.
         RECT r;
         GetClientRect(list, &r);

@@ -542,7 +542,16 @@ TEST_F(Pages, OneKeyFreeFromTheTrayShowsARealBoxOverThePanel) {
         .WaitUntil(findBox)
         .Do([&] {
             panelDisabledUnderBox = !IsWindowEnabled(panel);
-            Save(Capture(box), L"panel_box_onekeyfree.bmp");
+            // As the user sees it: the caption in the header, the message right of its icon and the
+            // OK button in the footer (layout 105: header 31 high, footer 45, text from 70,20 of the body).
+            const Shot shot = Screenshot(box);
+            EXPECT_GT(shot.w, 0) << "the box never settled on the screen";
+            if (shot.w > 0) {
+                Save(shot, L"panel_box_onekeyfree.bmp");
+                EXPECT_GT(Ink(shot, RECT{25, 4, 160, 27}), 40) << "no caption in the header";
+                EXPECT_GT(Ink(shot, RECT{70, 51, shot.w - 4, shot.h - 45}), 60) << "no message";
+                EXPECT_GT(Ink(shot, RECT{0, shot.h - 45, shot.w, shot.h}), 20) << "no button";
+            }
             // Its OK button's click as the box's view reports it.
             BkCommandNotify n = {};
             n.hdr.hwndFrom = GetDlgItem(box, kBkViewCtrlId);

@@ -274,6 +274,8 @@ TEST_F(PanelRun, TrayCommandsFlipTheirSwitchAndTheMenuShowsIt) {
         // Read by the panel when the menu opens: the marks follow what the commands wrote.
         const MenuPicture menu = TrayMenu(warden);
         EXPECT_EQ(menu.checks, before ? 0 : 3);
+        // The entries' text, right of the margin where the marks go.
+        EXPECT_GT(Ink(menu.shot, RECT{20, 2, menu.shot.w - 2, menu.shot.h - 2}), 60) << "no entries in the menu";
         if (!before) Save(menu.shot, L"tray_menu.bmp");
     }
     PostMessageW(panel, WM_COMMAND, kCmdExit, 0);
