@@ -82,6 +82,15 @@ TEST_F(FirstStart, NoTokenShowsTheMessageAndStaysThenTheUsbDiskEndsWith0) {
             ASSERT_EQ(shot.width, 600) << "the dialog never settled on the screen";
             EXPECT_TRUE(ts::KeepScreenshot(shot, L"warden", L"warden_113_firststart.bmp"));
             EXPECT_GT(ts::InkPixels(shot, RECT{25, 4, 160, 27}), 60) << "no title in the header";
+            // The two choices, each a picture in its place.
+            for (UINT id : {warden::kFirstStartToken, warden::kFirstStartUsbDisk}) {
+                CBkWindow* choice = dlg.View().FindItem(static_cast<int>(id));
+                EXPECT_NE(choice, nullptr) << id;
+                if (choice) {
+                    EXPECT_GT(ts::InkPixels(shot, ts::RectInShot(dlg, dlg.View(), choice->GetRect())), 20)
+                        << "choice " << id << " is missing";
+                }
+            }
             Click(dlg, warden::kFirstStartToken);
             openAfterToken = IsWindowVisible(dlg) && !dlg.IsEnding();
             modeAfterToken = Mode();

@@ -391,6 +391,15 @@ TEST_F(LogonDlg, EnterEscAndCloseDoNothingAndARealBoxIsAnswered) {
             EXPECT_TRUE(shot.ok()) << "the dialog never settled on the screen";
             EXPECT_TRUE(ts::KeepScreenshot(shot, L"warden", L"warden_514_login.bmp"));
             EXPECT_GT(ts::InkPixels(shot, RECT{25, 4, 160, 27}), 60) << "no title in the header";
+            // The prompt above the edit and the login button's caption.
+            for (UINT id : {warden::kLogonPrompt, warden::kLogonButton}) {
+                CBkWindow* item = dlg_->View().FindItem(static_cast<int>(id));
+                EXPECT_NE(item, nullptr) << id;
+                if (item) {
+                    EXPECT_GT(ts::InkPixels(shot, ts::RectInShot(dlg_->m_hWnd, dlg_->View(), item->GetRect())), 40)
+                        << "item " << id << " shows nothing";
+                }
+            }
             SetWindowTextW(Edit(), L"");
             Press(L"wrong");  // opens the real box; the steps below play inside its loop
         });
