@@ -103,8 +103,9 @@ EngineSettings EngineSettings::Production() {
 }
 
 CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
-    : settings_(settings), lineCount_(0), target_(nullptr), runState_(kRunning),
-      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    : settings_(settings), lineCount_(0), target_(nullptr), reports_(nullptr), runState_(kRunning),
+      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), request_(nullptr) {
+    InitializeCriticalSection(&requestLock_);
     url_[0] = descriptionPath_[0] = signaturePath_[0] = downloadFolder_[0] = 0;
     localVersion_[0] = remoteVersion_[0] = updateText_[0] = 0;
     settingsPath_[0] = programFolder_[0] = systemFolder_[0] = 0;
@@ -112,13 +113,35 @@ CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
 
 CUpdateEngine::~CUpdateEngine() {
     if (cancelEvent_) CloseHandle(cancelEvent_);
+    DeleteCriticalSection(&requestLock_);
 }
 
 BOOL CUpdateEngine::RequestCancel() {
     LONG before = InterlockedCompareExchange(&runState_, kCancelRequested, kRunning);
     if (before == kInstallingState) return FALSE;
     if (cancelEvent_) SetEvent(cancelEvent_);
+    // Closing the request is the documented way to end a blocking WinINet call from another thread.
+    EnterCriticalSection(&requestLock_);
+    if (request_) InternetCloseHandle(request_);
+    request_ = nullptr;
+    LeaveCriticalSection(&requestLock_);
     return TRUE;
+}
+
+bool CUpdateEngine::WatchRequest(HINTERNET request) {
+    EnterCriticalSection(&requestLock_);
+    request_ = request;
+    const bool cancelled = Cancelled();
+    LeaveCriticalSection(&requestLock_);
+    return !cancelled;
+}
+
+void CUpdateEngine::CloseRequest(HINTERNET request) {
+    EnterCriticalSection(&requestLock_);
+    const bool mine = request_ == request;
+    if (mine) request_ = nullptr;
+    LeaveCriticalSection(&requestLock_);
+    if (mine) InternetCloseHandle(request);
 }
 
 void CUpdateEngine::ClearCancel() {
@@ -181,7 +204,8 @@ BOOL CUpdateEngine::InitPaths() {
 }
 
 void CUpdateEngine::PostStatus(const wchar_t* text) {
-    if (!target_ || Cancelled()) return;
+    if (reports_ && !Cancelled()) reports_->Report(WM_UPDATE_STATUS, text, 0);
+    if (reports_ || !target_ || Cancelled()) return;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
     if (!copy) return;
@@ -190,11 +214,15 @@ void CUpdateEngine::PostStatus(const wchar_t* text) {
 }
 
 void CUpdateEngine::PostProgress(const wchar_t* attribute, LPARAM value) {
-    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
+    if (reports_) {
+        if (!Cancelled()) reports_->Report(WM_UPDATE_PROGRESS, attribute, value);
+    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
 }
 
 void CUpdateEngine::PostFinished(BOOL success) {
-    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
+    if (reports_) {
+        if (!Cancelled()) reports_->Report(WM_UPDATE_FINISHED, nullptr, success ? 1 : 0);
+    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
 }
 
 void CUpdateEngine::LoadDescription(Description* description) const {
@@ -347,7 +375,15 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
         return FALSE;
     std::wstring object = std::wstring(path[0] ? path : L"/") + extra;
 
-    InternetHandle net, connection, request;
+    InternetHandle net, connection;
+    // Closed before the connection; a cancel may have closed it first.
+    struct WatchedRequest {
+        CUpdateEngine* engine;
+        HINTERNET h;
+        ~WatchedRequest() {
+            if (h) engine->CloseRequest(h);
+        }
+    } request{this, nullptr};
     net.h = InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!net.h) return FALSE;
     SetTimeouts(net.h, settings_);
@@ -358,7 +394,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
                   INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
     request.h = HttpOpenRequestW(connection.h, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
-    if (!request.h) return FALSE;
+    if (!request.h || !WatchRequest(request.h)) return FALSE;
     SetTimeouts(request.h, settings_);
     if (!HttpSendRequestW(request.h, nullptr, 0, nullptr, 0)) return FALSE;
     // Only a 200 carries the file: an error page or a proxy's 407 would otherwise be installed.

@@ -14,6 +14,7 @@
 #include "httpserver.h"
 #include "testsupport.h"
 #include "updateengine.h"
+#include "updateworker.h"
 
 namespace rt {
 
@@ -47,6 +48,9 @@ public:
     int Finished();                // wParam of the last WM_UPDATE_FINISHED, -1 when none
     // Called on the window's thread for each progress post.
     std::function<void(const Entry&)> onProgress;
+    // From now on the posts are a worker's tickets, read through worker; NULL ignores them (the
+    // worker is going). The entries then hold the reports as the engine made them.
+    void Follow(refresher::CUpdateWorker* worker);
 
 private:
     static DWORD WINAPI Thread(void* self);
@@ -55,6 +59,23 @@ private:
     HWND window_ = nullptr;
     CRITICAL_SECTION lock_;
     std::vector<Entry> log_;
+    bool following_ = false;
+    refresher::CUpdateWorker* worker_ = nullptr;
+};
+
+// Follows a worker's tickets for its scope; declared after the worker, it goes first.
+class Following {
+public:
+    Following(Recorder& recorder, refresher::CUpdateWorker* worker) : recorder_(recorder) { recorder_.Follow(worker); }
+    ~Following() {
+        recorder_.Flush();
+        recorder_.Follow(nullptr);
+    }
+    Following(const Following&) = delete;
+    Following& operator=(const Following&) = delete;
+
+private:
+    Recorder& recorder_;
 };
 
 struct FileSpec {

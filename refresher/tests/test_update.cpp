@@ -339,17 +339,15 @@ TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
     ASSERT_TRUE(engine.GetUpdateInfo());
     server_.ClearLog();
     refresher::CUpdateWorker worker(&engine);
+    Following following(recorder_, &worker);
     {
         ASSERT_TRUE(worker.Start(recorder_.window()));
         // The worker is inside the read: the request is in and the file is being written aside.
         ASSERT_TRUE(ts::WaitFor([&] { return Exists(download_ + L"\\Sentry.exe.part"); }, 10000));
         EXPECT_FALSE(worker.Start(recorder_.window()));  // one run at a time
         size_t posted = recorder_.Flush().size();
-        DWORD start = GetTickCount();
         EXPECT_TRUE(worker.Cancel());
         ASSERT_TRUE(worker.Wait(kTimeout + 2000));
-        DWORD took = GetTickCount() - start;
-        EXPECT_LE(took, kTimeout + 2000);
         EXPECT_FALSE(worker.LastResult());
         server_.Release();
         // Nothing more was posted: no progress, no status, no end of the run.
@@ -398,6 +396,7 @@ TEST_F(RefresherUpdate, CancelDuringThePauseBeforeAFileEndsItAtOnce) {
         };
     };
     refresher::CUpdateWorker worker(&engine);
+    Following following(recorder_, &worker);
     ASSERT_TRUE(worker.Start(recorder_.window()));
     ASSERT_TRUE(ts::WaitFor(pausing(1), 10000));
     // Closing the window: the worker ends long before the pause would have.
@@ -412,6 +411,7 @@ TEST_F(RefresherUpdate, CancelDuringThePauseBeforeAFileEndsItAtOnce) {
     DWORD start = GetTickCount();
     {
         refresher::CUpdateWorker left(&engine);
+        Following followingLeft(recorder_, &left);
         ASSERT_TRUE(left.Start(recorder_.window()));
         ASSERT_TRUE(ts::WaitFor(pausing(2), 10000));
     }
@@ -430,6 +430,7 @@ TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
     engine.SetTargetWindow(recorder_.window());
     {
         refresher::CUpdateWorker worker(&engine);
+        Following following(recorder_, &worker);
         ASSERT_TRUE(worker.Start(recorder_.window()));
         // The panel was asked to quit: the service is being stopped and the files are next.
         ASSERT_TRUE(ts::WaitFor([&] { return panel.GotQuit(); }, 15000));
@@ -438,8 +439,8 @@ TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
         EXPECT_FALSE(worker.StopForClose(0));  // the window stays until the install ends
         ASSERT_TRUE(worker.Wait(20000));
         EXPECT_TRUE(worker.LastResult());
+        EXPECT_EQ(recorder_.Finished(), 1);
     }
-    EXPECT_EQ(recorder_.Finished(), 1);
     EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "2.0");
     EXPECT_FALSE(engine.Installing());
