@@ -78,9 +78,9 @@ void MainDlg::OnBkCommand(UINT id, LPCSTR) {
 }
 
 void MainDlg::OnClose() {
-    // Installing cannot be stopped, so the window stays until it ends. A cancelled download ends
-    // at once; one that does not within the wait is awaited by the worker's destructor, after the
-    // window has gone and before the engine goes.
+    // Installing cannot be stopped, so the window stays until it ends. A cancelled download that
+    // has not ended within the wait is awaited by the worker's destructor, after the window has
+    // gone and before the engine goes.
     if (m_worker.Running() && !m_worker.StopForClose(m_closeWaitMs)) {
         SetItemText(kItemStatus, kInstallingText);
         return;

@@ -31,8 +31,8 @@ enum : UINT {
 class MainDlg : public CBkDialogImpl<MainDlg>, public CWHRoundRectFrameHelper<MainDlg> {
 public:
     // Closing during a download cancels it and waits this long for the worker while the window is
-    // still there; the cancel closes the download's request, so a stalled read ends at once.
-    static constexpr DWORD kCloseWaitMs = 3000;
+    // still there; a worker still in a stalled read then ends after the window has gone.
+    static constexpr DWORD kCloseWaitMs = 2000;
     // A new download waits this long for a cancelled run that is still winding down.
     static constexpr DWORD kRestartWaitMs = 5000;
 

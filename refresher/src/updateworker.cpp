@@ -4,10 +4,23 @@
 
 namespace refresher {
 
+namespace {
+
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
+    ~Locked() { LeaveCriticalSection(cs_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CRITICAL_SECTION* cs_;
+};
+
+}  // namespace
+
 CUpdateWorker::CUpdateWorker(CUpdateEngine* engine) : engine_(engine) {
     InitializeCriticalSection(&lock_);
-    // Not from 1: a ticket is no small number a forger would try first.
-    nextTicket_ = static_cast<WPARAM>(GetTickCount()) * 2654435761u | 1;
 }
 
 CUpdateWorker::~CUpdateWorker() {
@@ -28,58 +41,58 @@ DWORD WINAPI CUpdateWorker::ThreadProc(void* param) {
     return 0;
 }
 
+std::deque<CUpdateWorker::Pending>::iterator CUpdateWorker::Find(UINT message, WPARAM ticket) {
+    auto it = pending_.begin();
+    while (it != pending_.end() && (it->ticket != ticket || it->report.message != message)) ++it;
+    return it;
+}
+
 void CUpdateWorker::Report(UINT message, const wchar_t* text, LPARAM value) {
     if (!window_) return;
     WPARAM ticket = 0;
     try {
-        Pending p{0, UpdateReport()};
+        Pending p;
         p.report.message = message;
         if (text) p.report.text = text;
         p.report.value = value;
-        EnterCriticalSection(&lock_);
-        ticket = nextTicket_++;
-        if (!nextTicket_) nextTicket_ = 1;  // 0 is never a ticket
-        p.ticket = ticket;
-        try {
-            pending_.push_back(std::move(p));
-        } catch (...) {
-            LeaveCriticalSection(&lock_);
-            throw;
-        }
-        LeaveCriticalSection(&lock_);
+        Locked lock(&lock_);
+        if (++lastTicket_ == 0) ++lastTicket_;
+        p.ticket = ticket = lastTicket_;
+        pending_.push_back(std::move(p));
     } catch (const std::bad_alloc&) {
         return;  // a report lost to low memory; the run goes on
     }
     // A window gone (or a full queue) takes no report: nothing is kept for it.
-    if (!PostMessageW(window_, message, ticket, 0)) Drop(ticket);
-}
-
-void CUpdateWorker::Drop(WPARAM ticket) {
-    EnterCriticalSection(&lock_);
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->ticket == ticket) {
-            pending_.erase(it);
-            break;
-        }
+    if (!PostMessageW(window_, message, ticket, 0)) {
+        Locked lock(&lock_);
+        auto it = Find(message, ticket);
+        if (it != pending_.end()) pending_.erase(it);
     }
-    LeaveCriticalSection(&lock_);
 }
 
 BOOL CUpdateWorker::Take(UINT message, WPARAM ticket, UpdateReport* report) {
-    BOOL found = FALSE;
-    EnterCriticalSection(&lock_);
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->ticket == ticket && it->report.message == message) {
-            report->message = message;
-            report->text.swap(it->report.text);
-            report->value = it->report.value;
-            pending_.erase(it);
-            found = TRUE;
-            break;
+    Locked lock(&lock_);
+    auto it = Find(message, ticket);
+    if (it == pending_.end()) return FALSE;
+    report->message = message;
+    report->text.swap(it->report.text);
+    report->value = it->report.value;
+    pending_.erase(it);
+    return TRUE;
+}
+
+BOOL CUpdateWorker::Peek(UINT message, WPARAM ticket, UpdateReport* report) const {
+    Locked lock(&lock_);
+    for (const Pending& p : pending_) {
+        if (p.ticket != ticket || p.report.message != message) continue;
+        try {
+            *report = p.report;
+        } catch (const std::bad_alloc&) {
+            return FALSE;
         }
+        return TRUE;
     }
-    LeaveCriticalSection(&lock_);
-    return found;
+    return FALSE;
 }
 
 BOOL CUpdateWorker::Running() const {
@@ -96,10 +109,11 @@ BOOL CUpdateWorker::Start(HWND window, DWORD waitMs) {
         CloseHandle(thread_);
         thread_ = nullptr;
     }
-    // Reports of an earlier run still unread are of no use to the new one.
-    EnterCriticalSection(&lock_);
-    pending_.clear();
-    LeaveCriticalSection(&lock_);
+    {
+        // Reports of an earlier run still unread are of no use to the new one.
+        Locked lock(&lock_);
+        pending_.clear();
+    }
     engine_->ClearCancel();
     window_ = window;
     InterlockedExchange(&result_, FALSE);

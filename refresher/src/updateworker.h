@@ -47,13 +47,13 @@ public:
     BOOL Wait(DWORD waitMs) const;
     // The last run's result (meaningful once it has ended).
     BOOL LastResult() const { return result_; }
-    // Installing has begun and cannot be stopped.
-    BOOL Installing() const { return engine_->Installing(); }
 
     // The window, for a WM_UPDATE_* message: moves the report its wParam names into *report.
     // FALSE, and nothing is read, for a ticket this worker did not hand out for that message or
     // that was already taken.
     BOOL Take(UINT message, WPARAM ticket, UpdateReport* report);
+    // The same report, left in place.
+    BOOL Peek(UINT message, WPARAM ticket, UpdateReport* report) const;
 
 private:
     struct Pending {
@@ -62,15 +62,16 @@ private:
     };
     static DWORD WINAPI ThreadProc(void* self);
     void Report(UINT message, const wchar_t* text, LPARAM value) override;
-    void Drop(WPARAM ticket);
+    // Under the lock: the pending report for the message and ticket, or end().
+    std::deque<Pending>::iterator Find(UINT message, WPARAM ticket);
 
     CUpdateEngine* engine_;
     HWND window_ = nullptr;
     HANDLE thread_ = nullptr;  // the last run's thread, closed when the next starts and at the end
     volatile LONG result_ = FALSE;
-    CRITICAL_SECTION lock_;  // guards pending_ and nextTicket_
+    mutable CRITICAL_SECTION lock_;  // guards pending_ and lastTicket_
     std::deque<Pending> pending_;
-    WPARAM nextTicket_;
+    WPARAM lastTicket_ = 0;  // tickets count up from 1 across runs and are never 0
 };
 
 }  // namespace refresher

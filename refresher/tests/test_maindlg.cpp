@@ -105,9 +105,10 @@ protected:
     }
 
     // An engine as wWinMain makes it: paths, the description fetched, no target window.
-    std::unique_ptr<refresher::CUpdateEngine> Start(DWORD receiveTimeoutMs = 3000) {
+    std::unique_ptr<refresher::CUpdateEngine> Start(DWORD receiveTimeoutMs = 3000, DWORD panelQuitWaitMs = 5000) {
         refresher::EngineSettings s = Settings();
         s.receiveTimeoutMs = receiveTimeoutMs;
+        s.panelQuitWaitMs = panelQuitWaitMs;
         std::unique_ptr<refresher::CUpdateEngine> engine(new refresher::CUpdateEngine(s));
         EXPECT_TRUE(engine->InitPaths());
         EXPECT_TRUE(engine->GetUpdateInfo());
@@ -308,7 +309,7 @@ TEST_F(RefresherWindow, ChangeLogTogglesTheWindowsHeight) {
 // Posts from a thread of its own, as another program on the desktop can: every WM_UPDATE_* with
 // values a forger would try (small numbers, the pointers the messages used to carry, wild ones).
 struct Forger {
-    HWND window;
+    HWND window = nullptr;
     std::vector<WPARAM> values;
     static DWORD WINAPI Thread(void* p) {
         Forger* self = static_cast<Forger*>(p);
@@ -316,51 +317,59 @@ struct Forger {
             for (WPARAM value : self->values) PostMessageW(self->window, message, value, 77);
         return 0;
     }
-    // Posts them all, then waits until the window's thread has handled them.
+    // Every post is in the window's queue when this returns.
     void Send() {
         HANDLE t = CreateThread(nullptr, 0, Thread, this, 0, nullptr);
         ASSERT_NE(t, nullptr);
-        ASSERT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
         CloseHandle(t);
     }
 };
 
-// Forged posts, before and during a run, are ignored: no crash, no text, the bar stays, no end of
-// the run. The worker's own posts then move the bar and show the status; the end of the run asks or
-// reports. A failed run leaves the window open with download off and cancel on; a successful one
-// closes it.
+// Forged posts, before a run and while the worker waits on a stalled file, change nothing: no
+// crash, the status and the bar stay, no end of the run. The worker's own posts move the bar and
+// show the status; the end of the run asks or reports. A failed run leaves the window open with
+// download off and cancel on; a successful one closes it.
 TEST_F(RefresherWindow, OnlyTheWorkersOwnPostsDriveTheBarTheStatusAndTheEnd) {
-    ServiceRecorder service(root_ + L"\\服务");
-    ASSERT_TRUE(service.ok());
-    Publish(Offer("1", files_));
     struct Case {
-        bool goodDigest;
+        bool success;  // a wrong digest fails the run
         int answer;
         int shutdowns;
-    } cases[] = {{false, IDOK, 0}};
+    } cases[] = {{false, IDOK, 0}, {true, IDNO, 0}, {true, IDYES, 1}};
+    // A successful run stops the service: the command-line recorder plays it.
+    rt::ServiceRecorder service(root_ + L"\\服务");
+    ASSERT_TRUE(service.ok());
+    // Text on the heap, as the status used to be posted: the window must neither show nor free it.
     const size_t textBytes = sizeof(L"伪造的状态");
     wchar_t* forgedText = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, textBytes));
     ASSERT_NE(forgedText, nullptr);
     memcpy(forgedText, L"伪造的状态", textBytes);
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.goodDigest) + " " + std::to_string(c.answer));
+        SCOPED_TRACE(std::to_string(c.success) + " " + std::to_string(c.answer));
         asked_ = Asked();
         asked_.answers = {c.answer};
         WriteInstalledVersion(L"1.0");
-        ServeFiles({{"Sentry.exe", "sentry-2", true, c.goodDigest ? "" : std::string(64, '0')}});
-        Publish(Offer("1", {{"Sentry.exe", "sentry-2", true, c.goodDigest ? "" : std::string(64, '0')}}));
-        HttpReply stalled;
-        stalled.mode = HttpReply::Mode::Stall;
-        stalled.body = "sentry-2";
-        stalled.cutAfter = 3;
-        server_.Set("/files/Sentry.exe", stalled);
+        const std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, c.success ? "" : std::string(64, '0')}};
+        ServeFiles(files);
+        Publish(Offer("1", files));
+        // The file's body waits until the test lets it go: the worker is mid-run meanwhile.
+        HANDLE pace = CreateSemaphoreW(nullptr, 0, 100, nullptr);
+        ASSERT_NE(pace, nullptr);
+        HttpReply paced;
+        paced.body = "sentry-2";
+        paced.pieceBytes = 3;
+        paced.pace = pace;
+        server_.Set("/files/Sentry.exe", paced);
         auto engine = Start(60000);
         MainDlg dialog(engine.get());
         Forger forger;
-        forger.values = {0, 1, 2, 3, 0x10, 0x1000, reinterpret_cast<WPARAM>(forgedText),
-                         reinterpret_cast<WPARAM>(L"value"), static_cast<WPARAM>(0xDEADBEEF), ~static_cast<WPARAM>(0)};
+        forger.values = {0, 1, 2, 3, 4, 0x10, 0x1000, reinterpret_cast<WPARAM>(forgedText),
+                         reinterpret_cast<WPARAM>(L"value"), reinterpret_cast<WPARAM>(L"max"),
+                         static_cast<WPARAM>(0xDEADBEEF), ~static_cast<WPARAM>(0)};
         const std::wstring offered = L"发现了新版本  2.0，请下载";
-        int valueBefore = -1;
+        const std::wstring downloading = L"正在下载文件1/1";
+        unsigned valueBefore = 0;
+        // No WM_UPDATE_* left in the window's queue: every post made so far was handled.
         auto drained = [&] {
             MSG m;
             return !PeekMessageW(&m, dialog.m_hWnd, refresher::WM_UPDATE_PROGRESS, refresher::WM_UPDATE_FINISHED,
@@ -376,30 +385,32 @@ TEST_F(RefresherWindow, OnlyTheWorkersOwnPostsDriveTheBarTheStatusAndTheEnd) {
             .Do([&] {
                 EXPECT_TRUE(IsWindowVisible(dialog.m_hWnd));
                 EXPECT_EQ(Text(dialog, refresher::kItemStatus), offered);
-                EXPECT_EQ(Bar(dialog)->GetMax(), 300u);
+                EXPECT_EQ(Bar(dialog)->GetMax(), 300u);  // the layout's own range
                 EXPECT_EQ(Bar(dialog)->GetValue(), 0u);
                 EXPECT_TRUE(asked_.boxes.empty());
                 Click(dialog, refresher::kItemDownload);
             })
-            // The worker's posts, stalled in its first file.
-            .WaitUntil([&] { return Text(dialog, refresher::kItemStatus) == L"正在下载文件1/1" && drained(); })
+            .WaitUntil([&] {
+                return Text(dialog, refresher::kItemStatus) == downloading &&
+                       Exists(download_ + L"\\Sentry.exe.part") && drained();
+            })
             .Do([&] {
                 EXPECT_EQ(Bar(dialog)->GetMax(), 100u);
-                valueBefore = static_cast<int>(Bar(dialog)->GetValue());
-                if (!c.goodDigest) Shoot(dialog, L"refresher_downloading.bmp");
+                valueBefore = Bar(dialog)->GetValue();
+                if (!c.success) Shoot(dialog, L"refresher_downloading.bmp");
                 forger.Send();
             })
             .WaitUntil(drained)
             .Do([&] {
-                EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"正在下载文件1/1");
-                EXPECT_EQ(static_cast<int>(Bar(dialog)->GetValue()), valueBefore);
+                EXPECT_EQ(Text(dialog, refresher::kItemStatus), downloading);
+                EXPECT_EQ(Bar(dialog)->GetValue(), valueBefore);
                 EXPECT_EQ(Bar(dialog)->GetMax(), 100u);
                 EXPECT_TRUE(asked_.boxes.empty());
                 EXPECT_TRUE(dialog.Worker().Running());
-                server_.Release();
+                ReleaseSemaphore(pace, 100, nullptr);
             });
         // A successful run closes the window from the end of the run's handler: nothing more to do.
-        if (!c.goodDigest)
+        if (!c.success)
             script.WaitUntil([&] { return !asked_.boxes.empty(); }).Do([&] {
                 EXPECT_EQ(Text(dialog, refresher::kItemStatus), L"更新失败");
                 EXPECT_TRUE(Disabled(dialog, refresher::kItemDownload));
@@ -409,21 +420,24 @@ TEST_F(RefresherWindow, OnlyTheWorkersOwnPostsDriveTheBarTheStatusAndTheEnd) {
                 Click(dialog, refresher::kItemClose);
             });
         EXPECT_EQ(Run(dialog, script), 0);
-        EXPECT_EQ(asked_.boxes, std::vector<std::wstring>{c.goodDigest
+        EXPECT_EQ(asked_.boxes, std::vector<std::wstring>{c.success
                                                               ? Box(refresher::kSuccessText, MB_YESNO | MB_ICONINFORMATION)
                                                               : Box(refresher::kFailureText, MB_OK | MB_ICONINFORMATION)});
         EXPECT_EQ(asked_.shutdowns, c.shutdowns);
-        EXPECT_EQ(ts::Narrow(InstalledVersion()), c.goodDigest ? "2.0" : "1.0");
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), c.success ? "2.0" : "1.0");
         EXPECT_FALSE(dialog.Worker().Running());
+        ReleaseSemaphore(pace, 100, nullptr);  // whatever step failed, the server is not left waiting
+        CloseHandle(pace);
     }
-    // The window never took the forged text for its own.
+    // The window never took the forged text for its own: it is still this test's to free.
     EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, forgedText));
 }
 
-// A stalled download: cancel ends the worker within the receive timeout and offers the download
-// again, which is a whole new run; closing during a download ends the window as promptly, saying
-// nothing of an install that is not happening.
+// A stalled download: cancel ends the worker (at the latest at the stall limit) and offers the
+// download again, which is a whole new run; closing during a download ends the window well before
+// the stall limit, saying nothing of an install that is not happening.
 TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
+    const DWORD kStallLimit = 6000;
     ServeFiles(files_);
     Publish(Offer("1", files_));
     HttpReply stalled;
@@ -432,10 +446,11 @@ TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
     stalled.cutAfter = 3;
     server_.Set("/files/Sentry.exe", stalled);
     const std::wstring part = download_ + L"\\Sentry.exe.part";
-    auto engine = Start(1000);
+    auto engine = Start(kStallLimit);
     server_.ClearLog();
     MainDlg dialog(engine.get());
-    std::vector<std::wstring> statuses;
+    std::wstring statusAtClose;
+    DWORD closeTook = 0;
     ts::ModalScript script;
     WaitShown(script, dialog)
         .Do([&] { Click(dialog, refresher::kItemDownload); })
@@ -458,19 +473,60 @@ TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
         .WaitUntil([&] { return server_.CountFor("/files/Sentry.exe") == 2 && Exists(part); })
         .Do([&] {
             ASSERT_TRUE(dialog.Worker().Running());
+            const DWORD start = GetTickCount();
             Click(dialog, refresher::kItemClose);
-            statuses.push_back(Text(dialog, refresher::kItemStatus));
-            // The window ends only once the worker has: the engine goes right after it.
+            closeTook = GetTickCount() - start;
+            statusAtClose = Text(dialog, refresher::kItemStatus);
             EXPECT_TRUE(dialog.IsEnding());
-            EXPECT_FALSE(dialog.Worker().Running());
         });
-    EXPECT_EQ(Run(dialog, script, 20000), 0);
-    EXPECT_FALSE(dialog.Worker().Running());
-    for (const std::wstring& status : statuses) EXPECT_EQ(status.find(L"安装"), std::wstring::npos) << ts::Narrow(status);
+    EXPECT_EQ(Run(dialog, script, 30000), 0);
+    EXPECT_FALSE(dialog.m_hWnd && IsWindow(dialog.m_hWnd));
+    // The click on close held the window this long: a window that waited for the stalled read would
+    // have stayed to the stall limit.
+    EXPECT_LT(closeTook, kStallLimit / 2);
+    EXPECT_EQ(statusAtClose.find(L"安装"), std::wstring::npos) << ts::Narrow(statusAtClose);
+    // The cancelled worker ends by itself, before the engine goes, having reported nothing more.
+    EXPECT_TRUE(dialog.Worker().Wait(kStallLimit + 5000));
     server_.Release();
     EXPECT_FALSE(Exists(part));
     EXPECT_TRUE(asked_.boxes.empty());  // the stopped runs reported nothing
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+}
+
+// Once installing has begun (the service stopped, a panel that will not quit being waited for),
+// neither cancel nor close stops the run: each says so and the window stays until the run ends.
+TEST_F(RefresherWindow, CancelAndCloseWhileInstallingSayWhatThePcIsDoing) {
+    rt::TestPanel panel(L"stubborn");
+    ASSERT_TRUE(panel.started());
+    rt::ServiceRecorder service(root_ + L"\\服务");
+    ASSERT_TRUE(service.ok());
+    ServeFiles(files_);
+    Publish(Offer("1", files_));
+    asked_.answers = {IDNO};
+    auto engine = Start(3000, 4000);
+    MainDlg dialog(engine.get());
+    std::wstring afterCancel, afterClose;
+    ts::ModalScript script;
+    WaitShown(script, dialog)
+        .Do([&] { Click(dialog, refresher::kItemDownload); })
+        .WaitUntil([&] { return engine->Installing() != FALSE; })
+        .Do([&] {
+            Click(dialog, refresher::kItemCancel);
+            afterCancel = Text(dialog, refresher::kItemStatus);
+            EXPECT_TRUE(Disabled(dialog, refresher::kItemDownload));
+            Click(dialog, refresher::kItemClose);
+            afterClose = Text(dialog, refresher::kItemStatus);
+            EXPECT_FALSE(dialog.IsEnding());
+            EXPECT_TRUE(IsWindowVisible(dialog.m_hWnd));
+            EXPECT_TRUE(dialog.Worker().Running());
+        });
+    // The run goes on to its end, which asks about the restart and closes the window.
+    EXPECT_EQ(Run(dialog, script, 30000), 0);
+    EXPECT_EQ(afterCancel, L"已经开始安装更新，无法取消；安装完成前请不要关闭计算机");
+    EXPECT_EQ(afterClose, L"正在安装更新，完成后才能关闭");
+    EXPECT_EQ(asked_.boxes, std::vector<std::wstring>{Box(refresher::kSuccessText, MB_YESNO | MB_ICONINFORMATION)});
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "2.0");
+    EXPECT_EQ(ts::ReadFileBytes(program_ + L"\\Sentry.exe"), "sentry-2");
 }
 
 // Every skin that the style table, the message box and the window's layouts name is in the skin
