@@ -30,8 +30,8 @@ enum : UINT {
 
 class MainDlg : public CBkDialogImpl<MainDlg>, public CWHRoundRectFrameHelper<MainDlg> {
 public:
-    // Closing during a download cancels it and waits this long for the worker while the window is
-    // still there; a worker still in a stalled read then ends after the window has gone.
+    // Closing during a download cancels it, which ends even a stalled read at once, and waits this
+    // long for the worker while the window is still there.
     static constexpr DWORD kCloseWaitMs = 2000;
     // A new download waits this long for a cancelled run that is still winding down.
     static constexpr DWORD kRestartWaitMs = 5000;

@@ -4,6 +4,8 @@
 #include <wininet.h>
 #include <wchar.h>
 
+#include <new>
+
 #include "corelib.h"
 #include "prefs.h"
 #include "refresher_build.h"
@@ -87,6 +89,66 @@ std::wstring Key(const wchar_t* format, int i) {
     wchar_t key[32];
     swprintf(key, 32, format, i);
     return key;
+}
+
+// A blocking request call (the send, or one read) on a thread of its own, so that a cancel need
+// not wait for it: closing a request does not end a blocked read everywhere. What the call writes
+// lives here, shared with the caller, so a call left behind writes into nothing that was freed.
+struct BlockingCall {
+    HINTERNET request = nullptr;
+    bool send = false;  // HttpSendRequestW, else InternetReadFile into block
+    std::vector<BYTE> block;
+    DWORD got = 0;
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    volatile LONG refs = 2;  // the caller's and the thread's
+    void Release() {
+        if (InterlockedDecrement(&refs) == 0) delete this;
+    }
+};
+
+DWORD WINAPI BlockingCallThread(void* param) {
+    BlockingCall* call = static_cast<BlockingCall*>(param);
+    call->ok = call->send ? HttpSendRequestW(call->request, nullptr, 0, nullptr, 0)
+                          : InternetReadFile(call->request, call->block.data(), static_cast<DWORD>(call->block.size()),
+                                             &call->got);
+    call->error = GetLastError();
+    call->Release();
+    return 0;
+}
+
+// The send (block NULL) or a read of up to size bytes; FALSE, the call left to end by itself, once
+// cancel is set.
+BOOL CallUnlessCancelled(HANDLE cancel, HINTERNET request, BYTE* block, DWORD size, DWORD* got) {
+    BlockingCall* call = new (std::nothrow) BlockingCall;
+    if (!call) return FALSE;
+    call->request = request;
+    call->send = block == nullptr;
+    try {
+        call->block.resize(block ? size : 0);
+    } catch (const std::bad_alloc&) {
+        delete call;
+        return FALSE;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, BlockingCallThread, call, 0, nullptr);
+    if (!thread) {
+        delete call;
+        return FALSE;
+    }
+    HANDLE waits[2] = {thread, cancel};
+    const DWORD woke = WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, INFINITE);
+    CloseHandle(thread);
+    BOOL ok = FALSE;
+    if (woke == WAIT_OBJECT_0) {
+        ok = call->ok;
+        if (ok && block) {
+            memcpy(block, call->block.data(), call->got);
+            *got = call->got;
+        }
+        SetLastError(call->error);
+    }
+    call->Release();
+    return ok;
 }
 
 }  // namespace
@@ -396,7 +458,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
     request.h = HttpOpenRequestW(connection.h, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
     if (!request.h || !WatchRequest(request.h)) return FALSE;
     SetTimeouts(request.h, settings_);
-    if (!HttpSendRequestW(request.h, nullptr, 0, nullptr, 0)) return FALSE;
+    if (!CallUnlessCancelled(cancelEvent_, request.h, nullptr, 0, nullptr)) return FALSE;
     // Only a 200 carries the file: an error page or a proxy's 407 would otherwise be installed.
     DWORD status = 0, length = 0, size = sizeof(status);
     if (!HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
@@ -422,7 +484,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
             ok = false;
             break;
         }
-        if (!InternetReadFile(request.h, block.data(), kReadBlock, &got)) {
+        if (!CallUnlessCancelled(cancelEvent_, request.h, block.data(), kReadBlock, &got)) {
             ok = false;
             break;
         }

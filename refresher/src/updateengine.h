@@ -92,8 +92,8 @@ public:
     void SetReports(IUpdateReports* reports) { reports_ = reports; }
 
     // Cooperative stop of a RunUpdate on another thread, checked between blocks and files and
-    // during the pause before each file. A download under way has its request closed, which ends a
-    // blocked read on Windows (under Wine the read still ends only at the receive timeout). It is
+    // during the pause before each file. A download under way stops waiting for its request at
+    // once, and the request is closed, which ends a blocked read where the system can. It is
     // honoured only before installing starts: TRUE when the run will stop without installing,
     // FALSE once installing has begun (the run then finishes). A stopped run posts nothing more
     // and leaves no ".part" file. Killing the thread instead could leave the heap or WinINet

@@ -259,7 +259,8 @@ TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
 }
 
 TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
-    const DWORD kTimeout = 1000;
+    // The stall limit is far beyond the wait for the cancel: only the cancel can end the read in time.
+    const DWORD kStallLimit = 60000, kCancelWait = 5000;
     TestPanel panel(L"panel");
     ASSERT_TRUE(panel.started());
     std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""}};
@@ -271,7 +272,7 @@ TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
     stalled.cutAfter = 3;
     server_.Set("/files/Sentry.exe", stalled);
     refresher::EngineSettings s = Settings();
-    s.receiveTimeoutMs = kTimeout;
+    s.receiveTimeoutMs = kStallLimit;
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
     engine.SetTargetWindow(recorder_.window());
@@ -286,7 +287,7 @@ TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
         EXPECT_FALSE(worker.Start(recorder_.window()));  // one run at a time
         size_t posted = recorder_.Flush().size();
         EXPECT_TRUE(worker.Cancel());
-        ASSERT_TRUE(worker.Wait(kTimeout + 2000));
+        ASSERT_TRUE(worker.Wait(kCancelWait));
         EXPECT_FALSE(worker.LastResult());
         server_.Release();
         // Nothing more was posted: no progress, no status, no end of the run.
