@@ -11,6 +11,7 @@ namespace {
 
 const wchar_t kInstallingText[] = L"正在安装更新，完成后才能关闭";
 const wchar_t kStartFailedText[] = L"无法开始下载，请稍后再试";
+const wchar_t kCancelRefusedText[] = L"已经开始安装更新，无法取消；安装完成前请不要关闭计算机";
 
 class MainDlgWindow : public IUpdaterWindow {
 public:
@@ -77,8 +78,9 @@ void MainDlg::OnBkCommand(UINT id, LPCSTR) {
 }
 
 void MainDlg::OnClose() {
-    // The engine lives on wWinMain's stack: no worker may outlive the window. Installing cannot be
-    // stopped, so the window stays until it ends.
+    // Installing cannot be stopped, so the window stays until it ends. A cancelled download that
+    // has not ended within the wait is awaited by the worker's destructor, after the window has
+    // gone and before the engine goes.
     if (m_worker.Running() && !m_worker.StopForClose(m_closeWaitMs)) {
         SetItemText(kItemStatus, kInstallingText);
         return;
@@ -100,7 +102,10 @@ void MainDlg::OnDownload() {
 void MainDlg::OnCancel() {
     if (!m_bStarted) return;
     // Refused once installing has begun: the run then finishes and reports.
-    if (m_worker.Cancel()) EnableItem(kItemDownload, TRUE);
+    if (m_worker.Cancel())
+        EnableItem(kItemDownload, TRUE);
+    else
+        SetItemText(kItemStatus, kCancelRefusedText);
 }
 
 void MainDlg::OnToggleText() {
@@ -131,26 +136,26 @@ void MainDlg::ResizeClient(int cx, int cy, BOOL repaint) {
     ::MoveWindow(m_hWnd, window.left, window.top, cx + extraX, cy + extraY, repaint);
 }
 
-LRESULT MainDlg::OnUpdateMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL&) {
+LRESULT MainDlg::OnUpdateMessage(UINT message, WPARAM wParam, LPARAM, BOOL&) {
+    // Only what the worker handed over is read: anyone on the desktop can post these messages.
+    UpdateReport report;
+    if (!m_worker.Take(message, wParam, &report)) return 0;
     switch (message) {
         case WM_UPDATE_PROGRESS: {
-            // The attribute name is the engine's static text; one that does not fit is ignored.
+            // An attribute name that does not fit is ignored, not cut.
             char name[10];
-            const wchar_t* wide = reinterpret_cast<const wchar_t*>(wParam);
-            if (wide && WideCharToMultiByte(CP_ACP, 0, wide, -1, name, sizeof(name), nullptr, nullptr) > 0)
-                SetProgressAttribute(name, static_cast<int>(lParam));
+            if (WideCharToMultiByte(CP_ACP, 0, report.text.c_str(), -1, name, sizeof(name), nullptr, nullptr) > 0)
+                SetProgressAttribute(name, static_cast<int>(report.value));
             break;
         }
-        case WM_UPDATE_STATUS: {
-            const wchar_t* text = reinterpret_cast<const wchar_t*>(wParam);
-            if (text) SetItemText(kItemStatus, text);
-            FreeStatusText(wParam);
+        case WM_UPDATE_STATUS:
+            SetItemText(kItemStatus, report.text.c_str());
             break;
-        }
         case WM_UPDATE_FINISHED: {
-            SetItemText(kItemStatus, wParam ? L"更新成功" : L"更新失败");
+            const BOOL success = report.value ? TRUE : FALSE;
+            SetItemText(kItemStatus, success ? L"更新成功" : L"更新失败");
             std::wstring status;
-            if (ReportFinished(m_hWnd, wParam ? TRUE : FALSE, &status)) {
+            if (ReportFinished(m_hWnd, success, &status)) {
                 EndDialog(0);
             } else {
                 // The window stays: download disabled, cancel enabled.

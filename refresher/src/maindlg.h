@@ -1,6 +1,7 @@
 // The updater's window: layout 113 with the offer, the change log, the progress bar and the buttons
 // "下载" and "取消". The download and install run on the worker, which reports only by posting
-// WM_UPDATE_*; the window never waits on the worker except when it closes.
+// WM_UPDATE_* tickets for the reports it keeps; the window never waits on the worker except
+// briefly when it closes.
 #pragma once
 
 #include <windows.h>
@@ -29,9 +30,9 @@ enum : UINT {
 
 class MainDlg : public CBkDialogImpl<MainDlg>, public CWHRoundRectFrameHelper<MainDlg> {
 public:
-    // Closing during a download waits this long for the worker: longer than the engine's receive
-    // timeout, which ends a stalled read.
-    static constexpr DWORD kCloseWaitMs = 40000;
+    // Closing during a download cancels it, which ends even a stalled read at once, and waits this
+    // long for the worker while the window is still there.
+    static constexpr DWORD kCloseWaitMs = 2000;
     // A new download waits this long for a cancelled run that is still winding down.
     static constexpr DWORD kRestartWaitMs = 5000;
 

@@ -4,6 +4,8 @@
 #include <wininet.h>
 #include <wchar.h>
 
+#include <new>
+
 #include "corelib.h"
 #include "prefs.h"
 #include "refresher_build.h"
@@ -89,6 +91,66 @@ std::wstring Key(const wchar_t* format, int i) {
     return key;
 }
 
+// A blocking request call (the send, or one read) on a thread of its own, so that a cancel need
+// not wait for it: closing a request does not end a blocked read everywhere. What the call writes
+// lives here, shared with the caller, so a call left behind writes into nothing that was freed.
+struct BlockingCall {
+    HINTERNET request = nullptr;
+    bool send = false;  // HttpSendRequestW, else InternetReadFile into block
+    std::vector<BYTE> block;
+    DWORD got = 0;
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    volatile LONG refs = 2;  // the caller's and the thread's
+    void Release() {
+        if (InterlockedDecrement(&refs) == 0) delete this;
+    }
+};
+
+DWORD WINAPI BlockingCallThread(void* param) {
+    BlockingCall* call = static_cast<BlockingCall*>(param);
+    call->ok = call->send ? HttpSendRequestW(call->request, nullptr, 0, nullptr, 0)
+                          : InternetReadFile(call->request, call->block.data(), static_cast<DWORD>(call->block.size()),
+                                             &call->got);
+    call->error = GetLastError();
+    call->Release();
+    return 0;
+}
+
+// The send (block NULL) or a read of up to size bytes; FALSE, the call left to end by itself, once
+// cancel is set.
+BOOL CallUnlessCancelled(HANDLE cancel, HINTERNET request, BYTE* block, DWORD size, DWORD* got) {
+    BlockingCall* call = new (std::nothrow) BlockingCall;
+    if (!call) return FALSE;
+    call->request = request;
+    call->send = block == nullptr;
+    try {
+        call->block.resize(block ? size : 0);
+    } catch (const std::bad_alloc&) {
+        delete call;
+        return FALSE;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, BlockingCallThread, call, 0, nullptr);
+    if (!thread) {
+        delete call;
+        return FALSE;
+    }
+    HANDLE waits[2] = {thread, cancel};
+    const DWORD woke = WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, INFINITE);
+    CloseHandle(thread);
+    BOOL ok = FALSE;
+    if (woke == WAIT_OBJECT_0) {
+        ok = call->ok;
+        if (ok && block) {
+            memcpy(block, call->block.data(), call->got);
+            *got = call->got;
+        }
+        SetLastError(call->error);
+    }
+    call->Release();
+    return ok;
+}
+
 }  // namespace
 
 void FreeStatusText(WPARAM wParam) {
@@ -103,8 +165,9 @@ EngineSettings EngineSettings::Production() {
 }
 
 CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
-    : settings_(settings), lineCount_(0), target_(nullptr), runState_(kRunning),
-      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    : settings_(settings), lineCount_(0), target_(nullptr), reports_(nullptr), runState_(kRunning),
+      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), request_(nullptr) {
+    InitializeCriticalSection(&requestLock_);
     url_[0] = descriptionPath_[0] = signaturePath_[0] = downloadFolder_[0] = 0;
     localVersion_[0] = remoteVersion_[0] = updateText_[0] = 0;
     settingsPath_[0] = programFolder_[0] = systemFolder_[0] = 0;
@@ -112,13 +175,35 @@ CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
 
 CUpdateEngine::~CUpdateEngine() {
     if (cancelEvent_) CloseHandle(cancelEvent_);
+    DeleteCriticalSection(&requestLock_);
 }
 
 BOOL CUpdateEngine::RequestCancel() {
     LONG before = InterlockedCompareExchange(&runState_, kCancelRequested, kRunning);
     if (before == kInstallingState) return FALSE;
     if (cancelEvent_) SetEvent(cancelEvent_);
+    // Closing the request is the documented way to end a blocking WinINet call from another thread.
+    EnterCriticalSection(&requestLock_);
+    if (request_) InternetCloseHandle(request_);
+    request_ = nullptr;
+    LeaveCriticalSection(&requestLock_);
     return TRUE;
+}
+
+bool CUpdateEngine::WatchRequest(HINTERNET request) {
+    EnterCriticalSection(&requestLock_);
+    request_ = request;
+    const bool cancelled = Cancelled();
+    LeaveCriticalSection(&requestLock_);
+    return !cancelled;
+}
+
+void CUpdateEngine::CloseRequest(HINTERNET request) {
+    EnterCriticalSection(&requestLock_);
+    const bool mine = request_ == request;
+    if (mine) request_ = nullptr;
+    LeaveCriticalSection(&requestLock_);
+    if (mine) InternetCloseHandle(request);
 }
 
 void CUpdateEngine::ClearCancel() {
@@ -181,7 +266,8 @@ BOOL CUpdateEngine::InitPaths() {
 }
 
 void CUpdateEngine::PostStatus(const wchar_t* text) {
-    if (!target_ || Cancelled()) return;
+    if (reports_ && !Cancelled()) reports_->Report(WM_UPDATE_STATUS, text, 0);
+    if (reports_ || !target_ || Cancelled()) return;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
     if (!copy) return;
@@ -190,11 +276,15 @@ void CUpdateEngine::PostStatus(const wchar_t* text) {
 }
 
 void CUpdateEngine::PostProgress(const wchar_t* attribute, LPARAM value) {
-    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
+    if (reports_) {
+        if (!Cancelled()) reports_->Report(WM_UPDATE_PROGRESS, attribute, value);
+    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
 }
 
 void CUpdateEngine::PostFinished(BOOL success) {
-    if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
+    if (reports_) {
+        if (!Cancelled()) reports_->Report(WM_UPDATE_FINISHED, nullptr, success ? 1 : 0);
+    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
 }
 
 void CUpdateEngine::LoadDescription(Description* description) const {
@@ -347,7 +437,15 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
         return FALSE;
     std::wstring object = std::wstring(path[0] ? path : L"/") + extra;
 
-    InternetHandle net, connection, request;
+    InternetHandle net, connection;
+    // Closed before the connection; a cancel may have closed it first.
+    struct WatchedRequest {
+        CUpdateEngine* engine;
+        HINTERNET h;
+        ~WatchedRequest() {
+            if (h) engine->CloseRequest(h);
+        }
+    } request{this, nullptr};
     net.h = InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!net.h) return FALSE;
     SetTimeouts(net.h, settings_);
@@ -358,9 +456,9 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
                   INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
     request.h = HttpOpenRequestW(connection.h, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
-    if (!request.h) return FALSE;
+    if (!request.h || !WatchRequest(request.h)) return FALSE;
     SetTimeouts(request.h, settings_);
-    if (!HttpSendRequestW(request.h, nullptr, 0, nullptr, 0)) return FALSE;
+    if (!CallUnlessCancelled(cancelEvent_, request.h, nullptr, 0, nullptr)) return FALSE;
     // Only a 200 carries the file: an error page or a proxy's 407 would otherwise be installed.
     DWORD status = 0, length = 0, size = sizeof(status);
     if (!HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
@@ -386,7 +484,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
             ok = false;
             break;
         }
-        if (!InternetReadFile(request.h, block.data(), kReadBlock, &got)) {
+        if (!CallUnlessCancelled(cancelEvent_, request.h, block.data(), kReadBlock, &got)) {
             ok = false;
             break;
         }

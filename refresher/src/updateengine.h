@@ -30,6 +30,17 @@ extern const wchar_t kDefaultUpdateHost[];   // scheme and host, fixed at build 
 // The receiver of WM_UPDATE_STATUS frees its text with this.
 void FreeStatusText(WPARAM wParam);
 
+// Takes a run's reports instead of the target window, on the running thread: message is one of
+// WM_UPDATE_*, text the status or the progress attribute (NULL for the end), value the number or
+// the result. The updater window's worker keeps them for its window.
+class IUpdateReports {
+public:
+    virtual void Report(UINT message, const wchar_t* text, LPARAM value) = 0;
+
+protected:
+    ~IUpdateReports() = default;
+};
+
 struct EngineSettings {
     const wchar_t* baseUrl = kDefaultUpdateHost;  // scheme and host; the description path follows
     const wchar_t* programFolder = nullptr;       // NULL: the folder of the running program
@@ -77,9 +88,12 @@ public:
 
     // Set once by the worker before RunUpdate.
     void SetTargetWindow(HWND window) { target_ = window; }
+    // Set by the worker around RunUpdate; takes the place of the target window while set.
+    void SetReports(IUpdateReports* reports) { reports_ = reports; }
 
     // Cooperative stop of a RunUpdate on another thread, checked between blocks and files and
-    // during the pause before each file (a stalled read still ends at the receive timeout). It is
+    // during the pause before each file. A download under way stops waiting for its request at
+    // once, and the request is closed, which ends a blocked read where the system can. It is
     // honoured only before installing starts: TRUE when the run will stop without installing,
     // FALSE once installing has begun (the run then finishes). A stopped run posts nothing more
     // and leaves no ".part" file. Killing the thread instead could leave the heap or WinINet
@@ -124,6 +138,10 @@ private:
     bool Cancelled() const { return CancelRequested() != FALSE; }
     // Moves from "running" to "installing"; false when a cancel came first.
     bool BeginInstall();
+    // The request of the download under way, for a cancel to close: false when a cancel came
+    // first. CloseRequest closes it unless the cancel already has.
+    bool WatchRequest(void* request);
+    void CloseRequest(void* request);
 
     EngineSettings settings_;
     wchar_t url_[260];
@@ -138,9 +156,12 @@ private:
     wchar_t programFolder_[260];
     wchar_t systemFolder_[260];
     HWND target_;
+    IUpdateReports* reports_;
     enum : LONG { kRunning = 0, kCancelRequested = 1, kInstallingState = 2 };
     volatile LONG runState_;
     HANDLE cancelEvent_;  // set with the request: ends the pause before a file at once
+    CRITICAL_SECTION requestLock_;
+    void* request_;  // HINTERNET of the download under way, NULL between downloads
 };
 
 }  // namespace refresher

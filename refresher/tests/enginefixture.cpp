@@ -174,14 +174,22 @@ LRESULT CALLBACK Recorder::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         case refresher::WM_UPDATE_STATUS:
         case refresher::WM_UPDATE_FINISHED: {
             Entry e{message, L"", lParam, wParam};
-            if (message != refresher::WM_UPDATE_FINISHED && wParam)
-                e.text = reinterpret_cast<const wchar_t*>(wParam);
-            if (message == refresher::WM_UPDATE_STATUS) refresher::FreeStatusText(wParam);
-            {
-                EnterCriticalSection(&r->lock_);
-                r->log_.push_back(e);
-                LeaveCriticalSection(&r->lock_);
+            EnterCriticalSection(&r->lock_);
+            bool keep = true;
+            if (r->following_) {
+                refresher::UpdateReport report;
+                keep = r->worker_ && r->worker_->Take(message, wParam, &report);
+                e.text = report.text;
+                e.lParam = report.value;
+                e.wParam = message == refresher::WM_UPDATE_FINISHED ? static_cast<WPARAM>(report.value) : 0;
+            } else {
+                if (message != refresher::WM_UPDATE_FINISHED && wParam)
+                    e.text = reinterpret_cast<const wchar_t*>(wParam);
+                if (message == refresher::WM_UPDATE_STATUS) refresher::FreeStatusText(wParam);
             }
+            if (keep) r->log_.push_back(e);
+            LeaveCriticalSection(&r->lock_);
+            if (!keep) return 0;
             if (message == refresher::WM_UPDATE_PROGRESS && r->onProgress) r->onProgress(e);
             return 0;
         }
@@ -196,6 +204,13 @@ LRESULT CALLBACK Recorder::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void Recorder::Follow(refresher::CUpdateWorker* worker) {
+    EnterCriticalSection(&lock_);
+    following_ = true;
+    worker_ = worker;
+    LeaveCriticalSection(&lock_);
 }
 
 std::vector<Recorder::Entry> Recorder::Flush() {

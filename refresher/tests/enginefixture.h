@@ -14,6 +14,7 @@
 #include "httpserver.h"
 #include "testsupport.h"
 #include "updateengine.h"
+#include "updateworker.h"
 
 namespace rt {
 
@@ -47,6 +48,9 @@ public:
     int Finished();                // wParam of the last WM_UPDATE_FINISHED, -1 when none
     // Called on the window's thread for each progress post.
     std::function<void(const Entry&)> onProgress;
+    // From now on the posts are a worker's tickets, read through worker; NULL ignores them (the
+    // worker is going). The entries then hold the reports as the engine made them.
+    void Follow(refresher::CUpdateWorker* worker);
 
 private:
     static DWORD WINAPI Thread(void* self);
@@ -55,6 +59,84 @@ private:
     HWND window_ = nullptr;
     CRITICAL_SECTION lock_;
     std::vector<Entry> log_;
+    bool following_ = false;
+    refresher::CUpdateWorker* worker_ = nullptr;
+};
+
+// Follows a worker's tickets for its scope; declared after the worker, it goes first.
+class Following {
+public:
+    Following(Recorder& recorder, refresher::CUpdateWorker* worker) : recorder_(recorder) { recorder_.Follow(worker); }
+    ~Following() {
+        recorder_.Flush();
+        recorder_.Follow(nullptr);
+    }
+    Following(const Following&) = delete;
+    Following& operator=(const Following&) = delete;
+
+private:
+    Recorder& recorder_;
+};
+
+// A stand-in control panel in a process of its own (the engine ends its process).
+class TestPanel {
+public:
+    explicit TestPanel(const wchar_t* mode) {
+        static int serial = 0;
+        prefix_ = L"RefresherTestPanel." + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++serial);
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, (prefix_ + L".ready").c_str());
+        quit_ = CreateEventW(nullptr, TRUE, FALSE, (prefix_ + L".quit").c_str());
+        pong_ = CreateEventW(nullptr, FALSE, FALSE, (prefix_ + L".pong").c_str());
+        std::wstring cmd = L"\"" + ts::InExeDir(L"refresher_testpanel.exe") + L"\" " + mode + L" " + prefix_;
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) {
+            CloseHandle(pi_.hThread);
+            started_ = WaitForSingleObject(ready_, 15000) == WAIT_OBJECT_0;
+        }
+        if (started_) EnumWindows(FindOwn, reinterpret_cast<LPARAM>(this));
+    }
+    ~TestPanel() {
+        if (pi_.hProcess) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 5000);
+            CloseHandle(pi_.hProcess);
+        }
+        CloseHandle(ready_);
+        CloseHandle(quit_);
+        CloseHandle(pong_);
+    }
+    bool started() const { return started_ && window_; }
+    HWND window() const { return window_; }
+    // Whether "退出程序" has arrived, asked after everything posted to it so far.
+    bool GotQuit() {
+        if (!Running()) return WaitForSingleObject(quit_, 0) == WAIT_OBJECT_0;
+        PostMessageW(window_, WM_APP + 7, 0, 0);
+        WaitForSingleObject(pong_, 10000);
+        return WaitForSingleObject(quit_, 0) == WAIT_OBJECT_0;
+    }
+    bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD ExitCode() {
+        WaitForSingleObject(pi_.hProcess, 10000);
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+private:
+    static BOOL CALLBACK FindOwn(HWND w, LPARAM p) {
+        TestPanel* self = reinterpret_cast<TestPanel*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != self->pi_.dwProcessId) return TRUE;
+        self->window_ = w;
+        return FALSE;
+    }
+    std::wstring prefix_;
+    HANDLE ready_ = nullptr, quit_ = nullptr, pong_ = nullptr;
+    PROCESS_INFORMATION pi_ = {};
+    HWND window_ = nullptr;
+    bool started_ = false;
 };
 
 struct FileSpec {

@@ -62,10 +62,12 @@ public:
     explicit ObservedDlg(refresher::CUpdateEngine* engine) : MainDlg(engine) {}
     BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                               DWORD mapId) override {
-        // The handler frees a status text and may end the dialog: what was posted is read first.
-        std::wstring attribute;
-        if (message == refresher::WM_UPDATE_PROGRESS && wParam) attribute = reinterpret_cast<const wchar_t*>(wParam);
+        // The handler takes the worker's report and may end the dialog: what was posted is read first.
+        refresher::UpdateReport report;
+        const bool reported = message >= refresher::WM_UPDATE_PROGRESS && message <= refresher::WM_UPDATE_FINISHED &&
+                              Worker().Peek(message, wParam, &report);
         BOOL handled = MainDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, result, mapId);
+        if (!reported) return handled;
         if (!Driven()) return handled;
         switch (message) {
             case refresher::WM_UPDATE_STATUS:
@@ -74,12 +76,12 @@ public:
             case refresher::WM_UPDATE_PROGRESS: {
                 CBkProgress* bar = static_cast<CBkProgress*>(View().FindItem(refresher::kItemProgress));
                 if (!bar) break;
-                Log(L"bar|" + attribute + L"=" + std::to_wstring(static_cast<long long>(lParam)) + L"|" +
+                Log(L"bar|" + report.text + L"=" + std::to_wstring(static_cast<long long>(report.value)) + L"|" +
                     std::to_wstring(bar->GetValue()) + L"/" + std::to_wstring(bar->GetMax()));
                 break;
             }
             case refresher::WM_UPDATE_FINISHED:
-                Log(L"finished|" + std::to_wstring(static_cast<unsigned long long>(wParam)) + L"|" + Status());
+                Log(L"finished|" + std::to_wstring(static_cast<long long>(report.value)) + L"|" + Status());
                 break;
         }
         return handled;
