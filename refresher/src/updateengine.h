@@ -40,6 +40,9 @@ struct EngineSettings {
     DWORD receiveTimeoutMs = 30000;  // a stalled server must not hang the hidden "auto" run
     DWORD filePauseMs = 1000;        // before each file of an update
     DWORD panelQuitWaitMs = 5000;    // for the panel to quit before it is ended
+    // The most bytes one listed file may have, declared or not (a file without "FILE%dSIZE" is
+    // bounded by it too).
+    ULONGLONG maxFileBytes = kMaxFileBytes;
 
     // The program's own settings: the built-in host and public key.
     static EngineSettings Production();
@@ -67,7 +70,8 @@ public:
     // TRUE only for a signed description that allows the online update and whose files can all be
     // fetched and checked.
     BOOL CanAutoUpdate();
-    // One file into the download folder, under the file-name part of the URL.
+    // One file into the download folder, under the file-name part of the URL, of at most
+    // maxFileBytes bytes.
     BOOL DownloadFile(const wchar_t* url);
     BOOL DownloadFiles();
     BOOL InstallFiles();
@@ -107,7 +111,13 @@ private:
         std::wstring url;
         std::wstring name;
         BYTE digest[kDigestBytes];
+        ULONGLONG size;  // "FILE%dSIZE", else the bound of the settings
+        bool exact;      // size was declared: the download must have exactly that many bytes
     };
+
+    // A download that fails as soon as the server announces more than limit bytes (or, when exact,
+    // any other count than limit) and never reads past it.
+    bool Download(const wchar_t* url, ULONGLONG limit, bool exact);
 
     void LoadDescription(Description* description) const;
     // The files of a description; false when it may not be installed online.

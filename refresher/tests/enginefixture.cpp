@@ -287,6 +287,7 @@ std::string EngineTest::Describe(const std::string& version, const std::vector<F
         if (f.withDigest)
             text += "FILE" + n + "SHA256=" + (f.digestOverride.empty() ? Sha256Hex(f.content) : f.digestOverride) +
                     "\r\n";
+        if (!f.declaredSize.empty()) text += "FILE" + n + "SIZE=" + f.declaredSize + "\r\n";
     }
     return text + extra;
 }

@@ -62,6 +62,7 @@ struct FileSpec {
     std::string content;  // what the server sends
     bool withDigest = true;
     std::string digestOverride;  // a digest other than the content's
+    std::string declaredSize;    // the value of "FILE%dSIZE"; none when empty
 };
 
 class EngineTest : public ::testing::Test {

@@ -218,6 +218,57 @@ TEST_F(RefresherUpdate, OnlyASignedDescriptionAndCheckedFilesAreInstalled) {
     }
 }
 
+// "FILE%dSIZE" bounds its file exactly: a server that sends more or fewer bytes fails the run before
+// anything is stopped; a size that is no byte count, or more than any file may have, refuses the
+// description before anything is fetched.
+TEST_F(RefresherUpdate, DeclaredSizesBoundEachFile) {
+    const std::string content = "sentry-2";
+    HttpReply exact, more, endless;
+    exact.body = content;
+    more.body = content + "-and-more";
+    endless.mode = HttpReply::Mode::Endless;
+    endless.body = std::string(16384, 'x');
+    endless.announcedLength = 1ll << 20;
+    struct Case {
+        const char* what;
+        std::string declared;
+        HttpReply reply;
+        bool fetched, installs;
+    } cases[] = {
+        {"as declared", "8", exact, true, true},
+        {"more than declared", "8", more, true, false},
+        {"endless", "8", endless, true, false},
+        {"fewer than declared", "9", exact, true, false},
+        {"not a number", "8 bytes", exact, false, false},
+        {"a sign", "+8", exact, false, false},
+        {"beyond every file's bound", std::to_string(refresher::kMaxFileBytes + 1), exact, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteInstalledVersion(L"1.0");
+        DeleteFileW((program_ + L"\\Sentry.exe").c_str());
+        DeleteFileW((download_ + L"\\Sentry.exe").c_str());
+        std::vector<FileSpec> files = {{"Sentry.exe", content, true, "", c.declared}};
+        Publish(Describe("2.0", files));
+        server_.Set("/files/Sentry.exe", c.reply);
+        ASSERT_TRUE(Engine().GetUpdateInfo());
+        EXPECT_EQ(Engine().CanAutoUpdate(), c.fetched ? TRUE : FALSE);
+        server_.ClearLog();
+        EXPECT_EQ(Engine().RunUpdate(), c.installs ? TRUE : FALSE);
+        EXPECT_EQ(recorder_.Finished(), c.installs ? 1 : 0);
+        EXPECT_EQ(Asked().size(), c.fetched ? 1u : 0u);
+        EXPECT_EQ(Installed("Sentry.exe", content), c.installs);
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), c.installs ? "2.0" : "1.0");
+        if (c.installs) {
+            EXPECT_EQ(service_->Arguments(), "/stop");
+        } else {
+            EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe"));
+            EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe.part"));
+            EXPECT_TRUE(service_->NeverStarted());
+        }
+    }
+}
+
 TEST_F(RefresherUpdate, BuildWithoutKeyNeverInstalls) {
     std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}};
     ServeFiles(files);
