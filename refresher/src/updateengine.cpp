@@ -477,8 +477,23 @@ bool CUpdateEngine::PlaceFile(const PlannedFile& f) {
     if (!IsFolder(folder) || !Join(destination, folder, f.name.c_str())) return false;
     if (CopyFileW(source, destination, FALSE)) return true;
     if (MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
-    // In use: replaced at the next start of Windows.
-    return MoveFileExW(source, destination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return ReplaceAtRestart(f, source, folder, destination);
+}
+
+bool CUpdateEngine::ReplaceAtRestart(const PlannedFile& f, const wchar_t* source, const wchar_t* folder,
+                                     const wchar_t* destination) {
+    // A rename at boot cannot cross volumes, and the system folder need not be on the program
+    // folder's: the new file waits in the target's own folder. There it is also out of reach of a
+    // later download into the download folder.
+    wchar_t staged[MAX_PATH];
+    if (!GetTempFileNameW(folder, L"upd", 0, staged)) return false;
+    BYTE digest[kDigestBytes];
+    bool ok = CopyFileW(source, staged, FALSE) && FileSha256(staged, digest) &&
+              memcmp(digest, f.digest, kDigestBytes) == 0 &&
+              settings_.moveFileEx(staged, destination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    // Not scheduled: the old file stays, and the install has failed.
+    if (!ok) DeleteFileW(staged);
+    return ok;
 }
 
 bool CUpdateEngine::InstallPlanned(const std::vector<PlannedFile>& files) {

@@ -43,6 +43,8 @@ struct EngineSettings {
     // The most bytes one listed file may have, declared or not (a file without "FILE%dSIZE" is
     // bounded by it too).
     ULONGLONG maxFileBytes = kMaxFileBytes;
+    // MoveFileExW for the renames at the next start of Windows (Wine always schedules them).
+    BOOL(WINAPI* moveFileEx)(const wchar_t* from, const wchar_t* to, DWORD flags) = MoveFileExW;
 
     // The program's own settings: the built-in host and public key.
     static EngineSettings Production();
@@ -125,6 +127,9 @@ private:
     bool DownloadPlanned(const Description& description, const std::vector<PlannedFile>& files);
     bool InstallPlanned(const std::vector<PlannedFile>& files);
     bool PlaceFile(const PlannedFile& file);
+    // A file in use: a checked copy beside its target, renamed over it at the next start of Windows.
+    bool ReplaceAtRestart(const PlannedFile& file, const wchar_t* source, const wchar_t* folder,
+                          const wchar_t* destination);
     void EndRunningPanel();
     void ReadVersions(const Description& description);
     int BuildUpdateText(const Description& description);
