@@ -92,6 +92,8 @@ protected:
 };
 
 bool Exists(const std::wstring& path);
+// Names of the files (not folders) in a folder, sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // The service program as Corelib finds it (beside the registered logon module, which is registered
 // into folder): the command-line recorder, which writes how it was started into cmdline.txt. The

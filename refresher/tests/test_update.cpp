@@ -378,19 +378,6 @@ private:
     bool had_ = false;
 };
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-    } while (FindNextFileW(find, &fd));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The updater's own Corelib.dll is in use: its replacement waits beside it in the system folder
 // (a rename at boot cannot cross volumes) and is renamed over it at the next start.
 TEST_F(RefresherUpdate, LibraryInUseIsStagedInTheSystemFolder) {
