@@ -66,6 +66,7 @@ PY
     [ -d "$folder" ] || die "$folder: no such folder"
     # Written aside and moved into place only once it is whole and checked: a refused release leaves
     # an earlier update.txt of the folder as it was.
+    trap 'rm -f "$folder/update.txt.new" "$folder/update.txt.new.sig"' EXIT
     python3 - "$folder" "$version" "$base" "$@" <<'PY' || exit 1
 import hashlib, os, re, sys
 
