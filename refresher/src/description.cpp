@@ -167,6 +167,19 @@ int ParseCount(const std::wstring& text) {
     return static_cast<int>(value);
 }
 
+bool ParseSize(const std::wstring& text, ULONGLONG* size) {
+    if (text.empty()) return false;
+    ULONGLONG value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        ULONGLONG digit = static_cast<ULONGLONG>(c - L'0');
+        if (value > (~0ull - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    *size = value;
+    return true;
+}
+
 bool VerifySignature(const BYTE* publicKey, DWORD publicKeySize, const std::string& data,
                      const std::string& signature) {
     if (!publicKey || publicKeySize < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) || signature.empty() ||

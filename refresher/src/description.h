@@ -21,6 +21,9 @@ constexpr int kMaxFileIndex = 99;    // highest accepted "UPDATEFILECOUNT"
 constexpr DWORD kDigestBytes = 32;   // SHA-256
 constexpr size_t kMaxDescriptionBytes = 1 << 20;
 constexpr size_t kMaxSignatureBytes = 4096;
+// The most any one file of an update may have: the bound of a file without a declared "FILE%dSIZE",
+// and the largest size a description may declare. Far above every file of the product.
+constexpr ULONGLONG kMaxFileBytes = 64ull << 20;
 
 class Description {
 public:
@@ -54,6 +57,10 @@ std::wstring DecodeProfileText(const std::string& bytes);
 // "UPDATEFILECOUNT" read as a decimal integer: leading blanks, an optional sign, leading digits;
 // none gives 0; values beyond the int range are clamped.
 int ParseCount(const std::wstring& text);
+
+// A byte count written in decimal ("FILE%dSIZE", an HTTP Content-Length): digits only, no sign or
+// blank, no value beyond 64 bits.
+bool ParseSize(const std::wstring& text, ULONGLONG* size);
 
 // RSA signature with SHA-256 (as CryptSignHash writes it, little-endian) over data.
 bool VerifySignature(const BYTE* publicKey, DWORD publicKeySize, const std::string& data,

@@ -293,14 +293,15 @@ void CUpdateEngine::LoadDescription(Description* description) const {
 
 BOOL CUpdateEngine::GetUpdateInfo() {
     PostStatus(L"获取更新信息");
-    bool ok = url_[0] && DownloadFile(url_);
+    // Bounded as the parser bounds them: a larger answer is refused before it fills the disk.
+    bool ok = url_[0] && Download(url_, kMaxDescriptionBytes, false);
     if (ok) {
         // A missing signature is not a failed fetch: the description is then offered for the web site only.
         wchar_t signatureUrl[260];
         if (wcslen(url_) + 4 < 260) {
             wcscpy(signatureUrl, url_);
             wcscat(signatureUrl, L".sig");
-            if (!DownloadFile(signatureUrl)) DeleteFileW(signaturePath_);
+            if (!Download(signatureUrl, kMaxSignatureBytes, false)) DeleteFileW(signaturePath_);
         }
         Description d;
         LoadDescription(&d);
@@ -399,6 +400,12 @@ bool CUpdateEngine::Plan(const Description& d, std::vector<PlannedFile>* files) 
         for (const PlannedFile& other : *files)
             if (_wcsicmp(other.name.c_str(), f.name.c_str()) == 0) return false;
         if (!ParseDigest(d.Get(Key(L"FILE%dSHA256", i).c_str(), L"", 80), f.digest)) return false;
+        // A declared size that is no number, or more than any file may have, refuses the description:
+        // it is a faulty release, and guessing a bound for it would install what was not meant.
+        std::wstring size = d.Get(Key(L"FILE%dSIZE", i).c_str(), L"", 32);
+        f.exact = !size.empty();
+        f.size = settings_.maxFileBytes;
+        if (f.exact && (!ParseSize(size, &f.size) || f.size > settings_.maxFileBytes)) return false;
         files->push_back(f);
     }
     return true;
@@ -414,12 +421,16 @@ BOOL CUpdateEngine::CanAutoUpdate() {
 }
 
 BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
-    if (!url || !*url || !downloadFolder_[0]) return FALSE;
+    return Download(url, settings_.maxFileBytes, false) ? TRUE : FALSE;
+}
+
+bool CUpdateEngine::Download(const wchar_t* url, ULONGLONG limit, bool exact) {
+    if (!url || !*url || !downloadFolder_[0]) return false;
     std::wstring name = UrlFileName(url);
     wchar_t target[260], part[260];
     if (!IsSafeFileName(name.c_str()) || !Join(target, downloadFolder_, name.c_str()) ||
         !Join(part, downloadFolder_, (name + kPartSuffix).c_str()))
-        return FALSE;
+        return false;
 
     // Host and path apart, so that the time limits are on the request before it is sent.
     wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {}, path[INTERNET_MAX_PATH_LENGTH + 1] = {};
@@ -434,7 +445,7 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
     parts.dwExtraInfoLength = INTERNET_MAX_PATH_LENGTH + 1;
     if (!InternetCrackUrlW(url, 0, 0, &parts) || !host[0] ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
-        return FALSE;
+        return false;
     std::wstring object = std::wstring(path[0] ? path : L"/") + extra;
 
     InternetHandle net, connection;
@@ -447,33 +458,43 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
         }
     } request{this, nullptr};
     net.h = InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!net.h) return FALSE;
+    if (!net.h) return false;
     SetTimeouts(net.h, settings_);
     connection.h = InternetConnectW(net.h, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (!connection.h) return FALSE;
+    if (!connection.h) return false;
     SetTimeouts(connection.h, settings_);
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
                   INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
     request.h = HttpOpenRequestW(connection.h, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0);
-    if (!request.h || !WatchRequest(request.h)) return FALSE;
+    if (!request.h || !WatchRequest(request.h)) return false;
     SetTimeouts(request.h, settings_);
-    if (!CallUnlessCancelled(cancelEvent_, request.h, nullptr, 0, nullptr)) return FALSE;
+    if (!CallUnlessCancelled(cancelEvent_, request.h, nullptr, 0, nullptr)) return false;
     // Only a 200 carries the file: an error page or a proxy's 407 would otherwise be installed.
-    DWORD status = 0, length = 0, size = sizeof(status);
+    DWORD status = 0, size = sizeof(status);
     if (!HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
         status != 200)
-        return FALSE;
-    size = sizeof(length);
-    if (!HttpQueryInfoW(request.h, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
-        return FALSE;
+        return false;
+    // Read as text: a length beyond 32 bits must not wrap into a small one.
+    wchar_t lengthText[32] = {};
+    size = sizeof(lengthText) - sizeof(wchar_t);
+    ULONGLONG announced = 0;
+    if (!HttpQueryInfoW(request.h, HTTP_QUERY_CONTENT_LENGTH, lengthText, &size, nullptr)) return false;
+    std::wstring lengthValue(lengthText);
+    size_t first = lengthValue.find_first_not_of(L" \t"), last = lengthValue.find_last_not_of(L" \t");
+    if (first == std::wstring::npos || !ParseSize(lengthValue.substr(first, last - first + 1), &announced))
+        return false;
+    // More than may come is refused before a byte is written; a declared size must match exactly
+    // (fewer bytes could not carry the declared digest either).
+    if (announced > limit || (exact && announced != limit)) return false;
+    const ULONGLONG length = announced;
 
-    const DWORD step = length / 100;
+    const ULONGLONG step = length / 100;
     PostProgress(L"value", 0);
     PostProgress(L"value", 100);
     // Written aside: a cut download never replaces the earlier copy under the real name.
     HANDLE file = CreateFileW(part, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    if (file == INVALID_HANDLE_VALUE) return false;
     std::vector<BYTE> block(kReadBlock);
     ULONGLONG total = 0, threshold = step;
     LPARAM counter = 1;
@@ -506,10 +527,10 @@ BOOL CUpdateEngine::DownloadFile(const wchar_t* url) {
     CloseHandle(file);
     if (!ok || !MoveFileExW(part, target, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(part);
-        return FALSE;
+        return false;
     }
     PostProgress(L"value", 100);
-    return TRUE;
+    return true;
 }
 
 bool CUpdateEngine::DownloadPlanned(const Description& d, const std::vector<PlannedFile>& files) {
@@ -524,7 +545,7 @@ bool CUpdateEngine::DownloadPlanned(const Description& d, const std::vector<Plan
         if (Cancelled()) return false;
         if (next >= files.size() || files[next].index != i) continue;
         const PlannedFile& f = files[next++];
-        if (!DownloadFile(f.url.c_str())) return false;
+        if (!Download(f.url.c_str(), f.size, f.exact)) return false;
         wchar_t path[260];
         BYTE digest[kDigestBytes];
         Join(path, downloadFolder_, f.name.c_str());
@@ -554,8 +575,23 @@ bool CUpdateEngine::PlaceFile(const PlannedFile& f) {
     if (!IsFolder(folder) || !Join(destination, folder, f.name.c_str())) return false;
     if (CopyFileW(source, destination, FALSE)) return true;
     if (MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
-    // In use: replaced at the next start of Windows.
-    return MoveFileExW(source, destination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return ReplaceAtRestart(f, source, folder, destination);
+}
+
+bool CUpdateEngine::ReplaceAtRestart(const PlannedFile& f, const wchar_t* source, const wchar_t* folder,
+                                     const wchar_t* destination) {
+    // A rename at boot cannot cross volumes, and the system folder need not be on the program
+    // folder's: the new file waits in the target's own folder. There it is also out of reach of a
+    // later download into the download folder.
+    wchar_t staged[MAX_PATH];
+    if (!GetTempFileNameW(folder, L"upd", 0, staged)) return false;
+    BYTE digest[kDigestBytes];
+    bool ok = CopyFileW(source, staged, FALSE) && FileSha256(staged, digest) &&
+              memcmp(digest, f.digest, kDigestBytes) == 0 &&
+              settings_.moveFileEx(staged, destination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    // Not scheduled: the old file stays, and the install has failed.
+    if (!ok) DeleteFileW(staged);
+    return ok;
 }
 
 bool CUpdateEngine::InstallPlanned(const std::vector<PlannedFile>& files) {

@@ -51,6 +51,11 @@ struct EngineSettings {
     DWORD receiveTimeoutMs = 30000;  // a stalled server must not hang the hidden "auto" run
     DWORD filePauseMs = 1000;        // before each file of an update
     DWORD panelQuitWaitMs = 5000;    // for the panel to quit before it is ended
+    // The most bytes one listed file may have, declared or not (a file without "FILE%dSIZE" is
+    // bounded by it too).
+    ULONGLONG maxFileBytes = kMaxFileBytes;
+    // MoveFileExW for the renames at the next start of Windows (Wine always schedules them).
+    BOOL(WINAPI* moveFileEx)(const wchar_t* from, const wchar_t* to, DWORD flags) = MoveFileExW;
 
     // The program's own settings: the built-in host and public key.
     static EngineSettings Production();
@@ -78,7 +83,8 @@ public:
     // TRUE only for a signed description that allows the online update and whose files can all be
     // fetched and checked.
     BOOL CanAutoUpdate();
-    // One file into the download folder, under the file-name part of the URL.
+    // One file into the download folder, under the file-name part of the URL, of at most
+    // maxFileBytes bytes.
     BOOL DownloadFile(const wchar_t* url);
     BOOL DownloadFiles();
     BOOL InstallFiles();
@@ -121,7 +127,13 @@ private:
         std::wstring url;
         std::wstring name;
         BYTE digest[kDigestBytes];
+        ULONGLONG size;  // "FILE%dSIZE", else the bound of the settings
+        bool exact;      // size was declared: the download must have exactly that many bytes
     };
+
+    // A download that fails as soon as the server announces more than limit bytes (or, when exact,
+    // any other count than limit) and never reads past it.
+    bool Download(const wchar_t* url, ULONGLONG limit, bool exact);
 
     void LoadDescription(Description* description) const;
     // The files of a description; false when it may not be installed online.
@@ -129,6 +141,9 @@ private:
     bool DownloadPlanned(const Description& description, const std::vector<PlannedFile>& files);
     bool InstallPlanned(const std::vector<PlannedFile>& files);
     bool PlaceFile(const PlannedFile& file);
+    // A file in use: a checked copy beside its target, renamed over it at the next start of Windows.
+    bool ReplaceAtRestart(const PlannedFile& file, const wchar_t* source, const wchar_t* folder,
+                          const wchar_t* destination);
     void EndRunningPanel();
     void ReadVersions(const Description& description);
     int BuildUpdateText(const Description& description);

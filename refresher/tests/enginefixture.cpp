@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "corelib.h"
@@ -86,6 +87,19 @@ std::string Gbk(const std::wstring& text) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // ---- service recorder ------------------------------------------------------------------------
 namespace {
@@ -302,6 +316,7 @@ std::string EngineTest::Describe(const std::string& version, const std::vector<F
         if (f.withDigest)
             text += "FILE" + n + "SHA256=" + (f.digestOverride.empty() ? Sha256Hex(f.content) : f.digestOverride) +
                     "\r\n";
+        if (!f.declaredSize.empty()) text += "FILE" + n + "SIZE=" + f.declaredSize + "\r\n";
     }
     return text + extra;
 }

@@ -144,6 +144,7 @@ struct FileSpec {
     std::string content;  // what the server sends
     bool withDigest = true;
     std::string digestOverride;  // a digest other than the content's
+    std::string declaredSize;    // the value of "FILE%dSIZE"; none when empty
 };
 
 class EngineTest : public ::testing::Test {
@@ -173,6 +174,8 @@ protected:
 };
 
 bool Exists(const std::wstring& path);
+// Names of the files (not folders) in a folder, sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // The service program as Corelib finds it (beside the registered logon module, which is registered
 // into folder): the command-line recorder, which writes how it was started into cmdline.txt. The

@@ -137,6 +137,93 @@ TEST_F(RefresherDownload, ReportsProgressPerBlock) {
     CloseHandle(pace);
 }
 
+// A server that announces more than may come, or sends without end, is refused before anything is
+// written: the download fails and nothing is kept. (Each endless reply announces a length that a
+// download without the bound would read whole and take for a complete file.)
+TEST_F(RefresherDownload, NeverTakesMoreThanItsBound) {
+    const ULONGLONG kSmallCap = 65536;
+    auto sized = [](size_t n) {
+        HttpReply r;
+        r.body = Pattern(n);
+        return r;
+    };
+    auto endless = [](long long announced) {
+        HttpReply r;
+        r.mode = HttpReply::Mode::Endless;
+        r.body = Pattern(16384);
+        r.announcedLength = announced;
+        return r;
+    };
+    HttpReply wrapped = sized(100);
+    wrapped.announcedLength = (1ll << 32) + 100;
+    struct Case {
+        const char* what;
+        ULONGLONG cap;
+        HttpReply reply;
+        bool ok;
+    } cases[] = {
+        {"exactly the bound", kSmallCap, sized(kSmallCap), true},
+        {"one byte more", kSmallCap, sized(kSmallCap + 1), false},
+        {"endless, a megabyte announced", kSmallCap, endless(1ll << 20), false},
+        // Wrapped to 32 bits this length would be the body's own.
+        {"a length beyond 32 bits", kSmallCap, wrapped, false},
+        {"endless, no length", kSmallCap, endless(-1), false},
+        {"endless, past the fixed cap", refresher::kMaxFileBytes,
+         endless(static_cast<long long>(refresher::kMaxFileBytes) + 1), false},
+    };
+    EXPECT_EQ(refresher::EngineSettings().maxFileBytes, refresher::kMaxFileBytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_.Set("/files/a.bin", c.reply);
+        server_.ClearLog();
+        refresher::EngineSettings s = Settings();
+        s.maxFileBytes = c.cap;
+        refresher::CUpdateEngine engine(s);
+        ASSERT_TRUE(engine.InitPaths());
+        EXPECT_EQ(engine.DownloadFile(server_.Url("/files/a.bin").c_str()), c.ok ? TRUE : FALSE);
+        EXPECT_EQ(Exists(download_ + L"\\a.bin"), c.ok);
+        EXPECT_FALSE(Exists(download_ + L"\\a.bin.part"));
+        if (c.ok) {
+            EXPECT_EQ(ts::ReadFileBytes(download_ + L"\\a.bin"), c.reply.body);
+        }
+        DeleteFileW((download_ + L"\\a.bin").c_str());
+    }
+}
+
+// The description is read up to the parser's bound and its signature up to its own; a larger one
+// fails the fetch and leaves the earlier copy (unbounded, the endless reply would be taken whole).
+TEST_F(RefresherDownload, DescriptionAndSignatureAreBounded) {
+    const std::string good = "[UPDATE]\r\nVERSION=2.0\r\n";
+    Publish(good);
+    ASSERT_TRUE(Engine().GetUpdateInfo());
+    HttpReply endless;
+    endless.mode = HttpReply::Mode::Endless;
+    endless.body = std::string(16384, ';');
+    endless.announcedLength = 2 * static_cast<long long>(refresher::kMaxDescriptionBytes);
+    HttpReply large;
+    large.body = good + std::string(refresher::kMaxDescriptionBytes + 1 - good.size(), ';');
+    for (const HttpReply& r : {large, endless}) {
+        server_.Set(kDescriptionPath, r);
+        server_.ClearLog();
+        EXPECT_FALSE(Engine().GetUpdateInfo());
+        EXPECT_EQ(ts::ReadFileBytes(download_ + L"\\update.txt"), good);
+        EXPECT_FALSE(Exists(download_ + L"\\update.txt.part"));
+    }
+    // Exactly the largest description the parser takes is fetched whole.
+    std::string full = good + std::string(refresher::kMaxDescriptionBytes - good.size(), ';');
+    server_.SetBody(kDescriptionPath, full);
+    ASSERT_TRUE(Engine().GetUpdateInfo());
+    EXPECT_EQ(ts::ReadFileBytes(download_ + L"\\update.txt").size(), full.size());
+    // A signature beyond its bound is no signature: the description is still read, not installed.
+    Publish("[UPDATE]\r\nVERSION=3.0\r\nCanAutoUpdate=1\r\n");
+    server_.SetBody(std::string(kDescriptionPath) + ".sig", std::string(refresher::kMaxSignatureBytes + 1, 'x'));
+    ASSERT_TRUE(Engine().GetUpdateInfo());
+    EXPECT_FALSE(Exists(download_ + L"\\update.txt.sig"));
+    Engine().ReadNewVersion();
+    EXPECT_EQ(ts::Narrow(Engine().RemoteVersion()), "3.0");
+    EXPECT_FALSE(Engine().CanAutoUpdate());
+}
+
 TEST_F(RefresherDownload, AsksWithItsAgentAndBypassesCaches) {
     server_.SetBody("/files/a.bin", "x");
     ASSERT_TRUE(Engine().DownloadFile(server_.Url("/files/a.bin").c_str()));

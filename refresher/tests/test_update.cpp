@@ -157,6 +157,58 @@ TEST_F(RefresherUpdate, OnlyASignedDescriptionAndCheckedFilesAreInstalled) {
     }
 }
 
+// "FILE%dSIZE" bounds its file exactly: a server that sends more or fewer bytes fails the run before
+// anything is stopped; a size that is no byte count, or more than any file may have, refuses the
+// description before anything is fetched.
+TEST_F(RefresherUpdate, DeclaredSizesBoundEachFile) {
+    const std::string content = "sentry-2";
+    HttpReply exact, more, endless;
+    exact.body = content;
+    more.body = content + "-and-more";
+    endless.mode = HttpReply::Mode::Endless;
+    endless.body = std::string(16384, 'x');
+    endless.announcedLength = 1ll << 20;
+    struct Case {
+        const char* what;
+        std::string declared;
+        HttpReply reply;
+        bool fetched, installs;
+    } cases[] = {
+        {"as declared", "8", exact, true, true},
+        {"more than declared", "8", more, true, false},
+        {"endless", "8", endless, true, false},
+        {"fewer than declared", "9", exact, true, false},
+        {"not a number", "8 bytes", exact, false, false},
+        {"a sign", "+8", exact, false, false},
+        {"beyond 64 bits", "18446744073709551624", exact, false, false},
+        {"beyond every file's bound", std::to_string(refresher::kMaxFileBytes + 1), exact, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteInstalledVersion(L"1.0");
+        DeleteFileW((program_ + L"\\Sentry.exe").c_str());
+        DeleteFileW((download_ + L"\\Sentry.exe").c_str());
+        std::vector<FileSpec> files = {{"Sentry.exe", content, true, "", c.declared}};
+        Publish(Describe("2.0", files));
+        server_.Set("/files/Sentry.exe", c.reply);
+        ASSERT_TRUE(Engine().GetUpdateInfo());
+        EXPECT_EQ(Engine().CanAutoUpdate(), c.fetched ? TRUE : FALSE);
+        server_.ClearLog();
+        EXPECT_EQ(Engine().RunUpdate(), c.installs ? TRUE : FALSE);
+        EXPECT_EQ(recorder_.Finished(), c.installs ? 1 : 0);
+        EXPECT_EQ(Asked().size(), c.fetched ? 1u : 0u);
+        EXPECT_EQ(Installed("Sentry.exe", content), c.installs);
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), c.installs ? "2.0" : "1.0");
+        if (c.installs) {
+            EXPECT_EQ(service_->Arguments(), "/stop");
+        } else {
+            EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe"));
+            EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe.part"));
+            EXPECT_TRUE(service_->NeverStarted());
+        }
+    }
+}
+
 TEST_F(RefresherUpdate, BuildWithoutKeyNeverInstalls) {
     std::vector<FileSpec> files = {{"Sentry.exe", "sentry-2", true, ""}};
     ServeFiles(files);
@@ -216,6 +268,122 @@ TEST_F(RefresherUpdate, FileInUseIsReplacedAtTheNextStart) {
     std::wstring want = held;
     for (wchar_t& c : want) c = towlower(c);
     EXPECT_NE(entries.find(want), std::wstring::npos) << ts::Narrow(entries);
+}
+
+// The renames that Windows has been asked to make at its next start, kept and restored around a test.
+class PendingRenames {
+public:
+    PendingRenames() { had_ = ts::GetValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, &before_, &type_); }
+    ~PendingRenames() {
+        if (had_) {
+            ts::SetBinary(HKEY_LOCAL_MACHINE, kSessionManager, kValue, before_.data(), static_cast<DWORD>(before_.size()),
+                          REG_MULTI_SZ);
+            return;
+        }
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, kValue);
+            RegCloseKey(key);
+        }
+    }
+    // The source of the rename onto target ("" when none), as a plain path.
+    std::wstring SourceFor(const std::wstring& target) {
+        std::vector<BYTE> data;
+        DWORD type = 0;
+        if (!ts::GetValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, &data, &type)) return L"";
+        std::wstring all(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+        std::vector<std::wstring> strings;
+        for (size_t at = 0; at < all.size();) {
+            size_t end = all.find(L'\0', at);
+            if (end == std::wstring::npos) end = all.size();
+            strings.push_back(all.substr(at, end - at));
+            at = end + 1;
+        }
+        std::wstring found;
+        for (size_t i = 0; i + 1 < strings.size(); i += 2)
+            if (_wcsicmp(Plain(strings[i + 1]).c_str(), target.c_str()) == 0) found = Plain(strings[i]);
+        return found;
+    }
+
+private:
+    static std::wstring Plain(std::wstring path) {
+        if (!path.empty() && path[0] == L'!') path.erase(0, 1);  // "replace existing"
+        if (path.compare(0, 4, L"\\??\\") == 0) path.erase(0, 4);
+        return path;
+    }
+    static constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+    std::vector<BYTE> before_;
+    DWORD type_ = 0;
+    bool had_ = false;
+};
+
+// The updater's own Corelib.dll is in use: its replacement waits beside it in the system folder
+// (a rename at boot cannot cross volumes) and is renamed over it at the next start.
+TEST_F(RefresherUpdate, LibraryInUseIsStagedInTheSystemFolder) {
+    PendingRenames renames;
+    std::wstring held = system_ + L"\\Corelib.dll";
+    ASSERT_TRUE(ts::WriteFileBytes(held, "library-1"));
+    HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    WriteInstalledVersion(L"1.0");
+    Offer({{"Corelib.dll", "library-2", true, ""}});
+    BOOL ran = Engine().RunUpdate();
+    CloseHandle(h);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(recorder_.Finished(), 1);
+    EXPECT_EQ(ts::ReadFileBytes(held), "library-1");
+    std::wstring staged = renames.SourceFor(held);
+    ASSERT_FALSE(staged.empty());
+    EXPECT_EQ(_wcsicmp(staged.substr(0, system_.size() + 1).c_str(), (system_ + L"\\").c_str()), 0)
+        << ts::Narrow(staged);
+    EXPECT_EQ(staged.find(L'\\', system_.size() + 1), std::wstring::npos) << ts::Narrow(staged);
+    EXPECT_EQ(ts::ReadFileBytes(staged), "library-2");
+    EXPECT_EQ(ts::Narrow(InstalledVersion()), "2.0");
+}
+
+BOOL WINAPI RefusingMove(const wchar_t*, const wchar_t*, DWORD flags) {
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A replacement that Windows will not schedule is a failed install: no new version is recorded and
+// no staged copy is left behind.
+TEST_F(RefresherUpdate, ReplacementThatCannotBeScheduledFailsTheRun) {
+    PendingRenames renames;
+    struct Case {
+        const char* name;
+        std::wstring* folder;
+    } cases[] = {{"Corelib.dll", &system_}, {"Warden.exe", &program_}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring held = *c.folder + L"\\" + ts::Widen(c.name);
+        ASSERT_TRUE(ts::WriteFileBytes(held, "old"));
+        WriteInstalledVersion(L"1.0");
+        std::vector<std::wstring> before = FilesIn(*c.folder);
+        HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::vector<FileSpec> files = {{c.name, "new", true, ""}};
+        ServeFiles(files);
+        Publish(Describe("2.0", files));
+        refresher::EngineSettings s = Settings();
+        s.moveFileEx = RefusingMove;
+        refresher::CUpdateEngine engine(s);
+        ASSERT_TRUE(engine.InitPaths());
+        engine.SetTargetWindow(recorder_.window());
+        ASSERT_TRUE(engine.GetUpdateInfo());
+        BOOL ran = engine.RunUpdate();
+        CloseHandle(h);
+        EXPECT_FALSE(ran);
+        EXPECT_EQ(recorder_.Finished(), 0);
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+        EXPECT_EQ(ts::ReadFileBytes(held), "old");
+        EXPECT_EQ(FilesIn(*c.folder), before);
+        EXPECT_EQ(renames.SourceFor(held), L"");
+        EXPECT_EQ(service_->Arguments(), "/stop");
+    }
 }
 
 TEST_F(RefresherUpdate, FileThatCannotBePlacedFailsTheRun) {

@@ -342,7 +342,9 @@ void HttpServer::Serve(UINT_PTR socketValue) {
     if (reply.mode == HttpReply::Mode::Redirect) out += "Location: " + reply.location + "\r\n";
     if (reply.mode == HttpReply::Mode::Chunked) {
         out += "Transfer-Encoding: chunked\r\n";
-    } else {
+    } else if (reply.announcedLength >= 0) {
+        out += "Content-Length: " + std::to_string(reply.announcedLength) + "\r\n";
+    } else if (reply.mode != HttpReply::Mode::Endless) {
         out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     }
     for (const auto& h : reply.headers) out += h.first + ": " + h.second + "\r\n";
@@ -362,6 +364,13 @@ void HttpServer::Serve(UINT_PTR socketValue) {
                 if (!SendAll(s, body.data() + off, std::min(piece, body.size() - off))) return;
             }
             break;
+        }
+        case HttpReply::Mode::Endless: {
+            if (body.empty()) break;
+            while (WaitForSingleObject(impl_->stopEvent, 0) == WAIT_TIMEOUT) {
+                if (!SendAll(s, body)) return;
+            }
+            return;
         }
         case HttpReply::Mode::Chunked: {
             size_t piece = reply.pieceBytes ? reply.pieceBytes : std::max<size_t>(body.size(), 1);

@@ -20,12 +20,16 @@ struct HttpReply {
         Cut,       // the full Content-Length is announced, cutAfter bytes are sent, then the connection closes
         Stall,     // headers and cutAfter bytes, then nothing until Release() (or Stop), then the rest
         Redirect,  // status (302 unless another 3xx is set) with Location: location
+        Endless,   // the body again and again until the client goes away or the server stops
     };
     int status = 200;
     Mode mode = Mode::Length;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;  // extra header lines
     size_t cutAfter = 0;                                        // Cut and Stall
+    // Content-Length announced instead of the body's size (Length, Cut, Endless); below 0: the body's
+    // size, and none at all for Endless.
+    long long announcedLength = -1;
     std::string location;                                       // Redirect
     // Length mode: the body goes out in pieces of this many bytes (0: in one send). When pace is a
     // semaphore, each piece waits for one release of it (bounded by the server's stop).
