@@ -152,8 +152,28 @@ protected:
         // Painted completely and read from the screen; it pumps nothing, so the script's next steps
         // do not play inside this one.
         ts::Capture shot = ts::ScreenshotOf(dialog.m_hWnd);
-        EXPECT_TRUE(shot.ok()) << "the window never settled on the screen";
+        ASSERT_TRUE(shot.ok()) << "the window never settled on the screen";
         EXPECT_TRUE(ts::KeepScreenshot(shot, L"refresher", name));
+        // What the user sees in it, each a region that a blank or one-colour picture has no ink in:
+        // the header's title, the status line, the bar once it moved, the change log while shown.
+        const std::string what = ts::Narrow(name);
+        const HWND view = dialog.View().m_hWnd;
+        auto inkOf = [&](const RECT& r) { return ts::InkPixels(shot, ts::RectInShot(dialog.m_hWnd, view, r)); };
+        auto itemRect = [&](UINT id) {
+            CBkWindow* item = dialog.View().FindItem(id);
+            EXPECT_TRUE(item && item->IsVisibleDeep()) << what << ": item " << id;
+            return item ? item->GetRect() : RECT{};
+        };
+        EXPECT_GT(inkOf(RECT{25, 4, 200, 20}), 40) << what << ": the title \"Tolven电脑锁 升级程序\" in the header";
+        EXPECT_GT(inkOf(itemRect(refresher::kItemStatus)), 30) << what << ": the status text";
+        // The bar's "0%" is too pale to count; once it has moved, its green fill stands out.
+        const RECT bar = itemRect(refresher::kItemProgress);
+        if (Bar(dialog) && Bar(dialog)->GetValue() > Bar(dialog)->GetMin()) {
+            EXPECT_GT(inkOf(bar), 100) << what << ": the progress bar's fill";
+        }
+        if (dialog.TextShown()) {
+            EXPECT_GT(inkOf(itemRect(refresher::kItemChangeLog)), 30) << what << ": the change log";
+        }
     }
     std::wstring Box(const wchar_t* text, UINT type) {
         return std::wstring(refresher::kCaption) + L"|" + text + L"|" + std::to_wstring(type);
@@ -579,6 +599,21 @@ TEST_F(RefresherWindow, MessageBoxIsTheSkinnedBox) {
             ts::Capture shot = ts::ScreenshotOf(box);
             EXPECT_TRUE(shot.ok()) << "the box never settled on the screen";
             EXPECT_TRUE(ts::KeepScreenshot(shot, L"refresher", L"refresher_failure_box.bmp"));
+            // Layout 105 in its 300 x 170 client: the title, the information icon and the message
+            // in the body below the 31-pixel header, the "确定" button in the 45-pixel footer.
+            const HWND boxView = GetDlgItem(box, kBkViewCtrlId);
+            const struct {
+                RECT r;
+                int ink;
+                const char* what;
+            } regions[] = {
+                {{25, 6, 200, 27}, 30, "the title"},
+                {{20, 51, 52, 83}, 100, "the icon"},
+                {{70, 51, 290, 110}, 60, "the message"},
+                {{0, 125, 300, 170}, 30, "the button"},
+            };
+            for (const auto& region : regions)
+                EXPECT_GT(ts::InkPixels(shot, ts::RectInShot(box, boxView, region.r)), region.ink) << region.what;
             // The box's "确定", as its view reports a click.
             BkCommandNotify click = {};
             click.hdr.hwndFrom = GetDlgItem(box, kBkViewCtrlId);

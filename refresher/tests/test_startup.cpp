@@ -629,6 +629,10 @@ TEST_F(RefresherProgram, UpdateEndToEndWithTheRealPanelRunning) {
             800);
         EXPECT_TRUE(full) << "the bar on screen is not full after the first file";
         EXPECT_TRUE(shot.ok() && ts::KeepScreenshot(shot, L"refresher", L"refresher_road_between_files.bmp"));
+        // Besides the bar: the header's title and the status line ("20,20" of the body) have their text.
+        EXPECT_GT(ts::InkPixels(shot, ts::RectInShot(dialog, view, RECT{25, 4, 200, 20})), 40) << "the title";
+        EXPECT_GT(ts::InkPixels(shot, ts::RectInShot(dialog, view, RECT{20, 23 + 20, 200, 23 + 38})), 30)
+            << "the status text";
     }
     EXPECT_EQ(updater.Wait(60000), 0u);
 

@@ -527,7 +527,8 @@ LRESULT CBkDialogView::OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     const char* tag = nullptr;
     if (CBkWindow* pushed = BkWindowRegistry::Find(m_hPushDown)) {
         SetPushed(pushed, FALSE);
-        if (over) {
+        // An element disabled while the button was down (the program's own doing) takes no click.
+        if (over && !pushed->IsDisabledDeep()) {
             pushed->SendToSelf(WM_LBUTTONUP, wParam, lParam);
             pushed = BkWindowRegistry::Find(m_hPushDown);  // the element may have gone meanwhile
             if (pushed && !pushed->GetLink().IsEmpty()) {

@@ -153,13 +153,67 @@ TEST(MsgBoxText, TableFormatsTakeTheirArgumentsInOrderAndNothingElse) {
     EXPECT_EQ(BkFormatTableText(nullptr, {}, {}), L"");
 }
 
+// The items of layout 105 by the ids, tags and texts the box is known by, and the button strip's
+// markup from strings 17 and 26.
+TEST_F(MsgBox, TheItemsOfLayout105AndTheStripMarkup) {
+    struct Item {
+        UINT id;
+        const char* tag;
+        const wchar_t* text;  // null: not checked
+        bool shown;
+    };
+    const Item items[] = {
+        {60001, "imgbtn", nullptr, true},      {60004, "text", L"操作提示", true},
+        {60005, "icon", nullptr, true},        {60006, "text", L"消息正文", true},
+        {60007, "check", L"下次不再提示", true}, {60008, "dlg", nullptr, true},
+        {60016, "dlg", nullptr, false},
+    };
+    struct Seen {
+        std::string tag;
+        std::wstring text;
+        bool shown;
+    };
+    std::vector<Seen> seen;
+    std::wstring strip;
+    BOOL check = 0;
+    const int r = Run(
+        MB_OKCANCEL | MB_ICONHAND,
+        [&](ts::ModalScript& s) {
+            s.Do([&] {
+                for (const Item& i : items) {
+                    CBkWindow* e = box.View().FindItem((int)i.id);
+                    seen.push_back(e ? Seen{e->TagName(), e->GetInnerText().str(), e->IsVisibleDeep() != FALSE}
+                                     : Seen{"(none)", L"", false});
+                }
+                strip = box.StripMarkup().str();
+                Click(1);
+            });
+        },
+        &check);
+    EXPECT_EQ(r, 1);
+    ASSERT_EQ(seen.size(), sizeof items / sizeof items[0]);
+    for (size_t n = 0; n < seen.size(); ++n) {
+        SCOPED_TRACE(items[n].id);
+        EXPECT_EQ(seen[n].tag, items[n].tag);
+        if (items[n].text) {
+            EXPECT_EQ(seen[n].text, items[n].text);
+        }
+        EXPECT_EQ(seen[n].shown, items[n].shown);
+    }
+    // Both captions measure under 80 pixels: two 80-pixel buttons 20 apart, 90 to each side.
+    EXPECT_EQ(strip,
+              L"<dlg pos=\"|-90,0,|90,-0\">"
+              L"<button id=1 pos=\"0,0,80,-0\" class=normalbtn>确定</button>"
+              L"<button id=2 pos=\"100,0,180,-0\" class=normalbtn>取消</button></dlg>");
+}
+
 TEST_F(MsgBox, YesNoShowsTheInformationIconAndNoReturnsSeven) {
     bool iconShown = false, checkHidden = false;
     std::wstring yes, no;
     const int r = Run(0x44, [&](ts::ModalScript& s) {
         s.Do([&] {
-            iconShown = Shown(kBkMsgBoxIcon);
-            checkHidden = !Shown(kBkMsgBoxCheck);
+            iconShown = Shown(60005);
+            checkHidden = !Shown(60007);
             yes = box.View().GetItemText(6).str();
             no = box.View().GetItemText(7).str();
             Click(7);
@@ -183,7 +237,7 @@ TEST_F(MsgBox, TheCloseButtonReturns60001AndKeysAndCloseRequestsDoNotEndTheBox) 
         });
         s.Do([&] {
             stillOpen = IsWindowVisible(box) && !box.IsEnding();
-            Click(kBkMsgBoxClose);
+            Click(60001);
         });
     });
     EXPECT_EQ(r, 60001);
@@ -199,7 +253,7 @@ TEST_F(MsgBox, OneButtonIsCentredInTheFooterAndTheBoxIsCentred300By170) {
             footer = box.View().Footer().GetRect();
             GetClientRect(box, &client);
             GetWindowRect(box, &win);
-            iconShown = Shown(kBkMsgBoxIcon);
+            iconShown = Shown(60005);
             Click(1);
         });
     });
@@ -220,7 +274,7 @@ TEST_F(MsgBox, IconValuesAboveTheTableShowNoIcon) {
     bool iconShown = true;
     Run(0x60 | MB_OK, [&](ts::ModalScript& s) {
         s.Do([&] {
-            iconShown = Shown(kBkMsgBoxIcon);
+            iconShown = Shown(60005);
             Click(1);
         });
     });
@@ -234,8 +288,8 @@ TEST_F(MsgBox, TickingTheCheckBoxIsWrittenBack) {
         MB_OKCANCEL,
         [&](ts::ModalScript& s) {
             s.Do([&] {
-                checkShown = Shown(kBkMsgBoxCheck);
-                Click(kBkMsgBoxCheck);
+                checkShown = Shown(60007);
+                Click(60007);
             });
             s.Do([&] { Click(2); });
         },
@@ -254,7 +308,7 @@ TEST_F(MsgBox, ALongTextIsWrappedAndClippedInsideTheBox) {
         MB_OK,
         [&](ts::ModalScript& s) {
             s.Do([&] {
-                item = box.View().FindItem(kBkMsgBoxText)->GetRect();
+                item = box.View().FindItem(60006)->GetRect();
                 shot = ts::CaptureView(box.View());
                 Click(1);
             });
@@ -299,9 +353,9 @@ TEST_F(MsgBox, OverADialogReturnsItsButtonAndTheDialogGoesOn) {
 
 TEST_F(MsgBox, WithoutItsLayoutTheBoxReturnsMinusOne) {
     BkResourceLoader::Instance().m_skinFolder = Folder();
-    Put(kBkMsgBoxLayoutId, "<layer><header></layer>");
+    Put(105, "<layer><header></layer>");
     EXPECT_EQ(box.ShowMessage(L"x", L"操作提示", MB_OK, nullptr, nullptr), -1);
-    Put(kBkMsgBoxLayoutId, "<dialog/>");
+    Put(105, "<dialog/>");
     CBkSafeMsgBox other;
     EXPECT_EQ(other.ShowMessage(L"x", L"操作提示", MB_OK, nullptr, nullptr), -1);
     DeleteFileW((Folder() + L"\\105.xml").c_str());
@@ -317,8 +371,8 @@ TEST_F(MsgBox, AMarkupMessageShowsItsElementsInPlaceOfTheText) {
     ts::ModalScript script;
     script.WaitUntil([&] { return box.m_hWnd && IsWindowVisible(box); }).Do([&] {
         markupShown = box.View().FindItem(501) && Shown(501);
-        textShown = Shown(kBkMsgBoxText);
-        title = box.View().GetItemText(kBkMsgBoxTitle).str();
+        textShown = Shown(60006);
+        title = box.View().GetItemText(60004).str();
         Click(1);
     });
     int r = -2;

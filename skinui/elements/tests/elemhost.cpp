@@ -12,10 +12,7 @@ LRESULT CALLBACK FrameProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     Host* host = (Host*)::GetWindowLongPtrW(h, GWLP_USERDATA);
     if (m == WM_NOTIFY && host) {
         const NMHDR* hdr = (const NMHDR*)l;
-        if (hdr->code == kBkNotifyCommand) {
-            const BkCommandNotify* n = (const BkCommandNotify*)l;
-            host->commands.push_back({hdr->idFrom, hdr->hwndFrom, n->uItemID, n->szItemClass ? n->szItemClass : ""});
-        } else if (hdr->code == kBkNotifyRealWndMoved) {
+        if (hdr->code == kBkNotifyRealWndMoved) {
             const BkRealWndMovedNotify* n = (const BkRealWndMovedNotify*)l;
             host->moved.push_back({w, hdr->hwndFrom, hdr->idFrom, n->uItemID, n->rcWnd});
         }
@@ -96,22 +93,6 @@ POINT Host::Centre(const CBkWindow* w) {
     return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-CBkWindow* Host::Hit(POINT pt) {
-    // The last added lies on top.
-    for (auto it = elements_.rbegin(); it != elements_.rend(); ++it) {
-        CBkWindow* w = BkWindowRegistry::Find(*it);
-        if (!w || !w->IsVisibleDeep() || w->GetTransparent()) continue;
-        if (w->HitTest(pt)) return w;
-    }
-    return nullptr;
-}
-
-void Host::RedrawIfNeeded(CBkWindow* w) {
-    if (w->RedrawsOnStateChange()) w->RequestRedraw();
-}
-
-void Host::Send(CBkWindow* w, UINT msg, WPARAM wParam, LPARAM lParam) { w->SendToSelf(msg, wParam, lParam); }
-
 void Host::PaintAll(HDC dc) {
     ::SetBkMode(dc, TRANSPARENT);  // as the view prepares its memory DC
     for (HBKWND h : elements_) {
@@ -121,7 +102,6 @@ void Host::PaintAll(HDC dc) {
 }
 
 LRESULT Host::OnView(UINT msg, WPARAM wParam, LPARAM lParam) {
-    const POINT pt = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
     switch (msg) {
     case WM_NOTIFY: {
         const NMHDR* hdr = (const NMHDR*)lParam;
@@ -132,80 +112,6 @@ LRESULT Host::OnView(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         return ::SendMessageW(frame_, WM_NOTIFY, wParam, lParam);  // as the view passes them on
-    }
-    case WM_MOUSEMOVE: {
-        CBkWindow* w = Hit(pt);
-        if (!w) return 0;
-        if (!w->IsDisabledDeep()) Send(w, WM_MOUSEMOVE, wParam, lParam);
-        if (w->GetHandle() != hover_) {
-            CBkWindow* old = BkWindowRegistry::Find(hover_);
-            if (old && !old->IsDisabledDeep()) {
-                old->ModifyState(0, kBkStateHover);
-                RedrawIfNeeded(old);
-                left.push_back(old->GetHandle());
-                Send(old, WM_MOUSELEAVE, 0, 0);
-            }
-            if (!w->IsDisabledDeep()) {
-                w->ModifyState(kBkStateHover, 0);
-                RedrawIfNeeded(w);
-            }
-            hover_ = w->GetHandle();
-        }
-        return 0;
-    }
-    case WM_MOUSELEAVE: {
-        if (CBkWindow* old = BkWindowRegistry::Find(hover_)) {
-            old->ModifyState(0, kBkStateHover);
-            RedrawIfNeeded(old);
-            left.push_back(old->GetHandle());
-            Send(old, WM_MOUSELEAVE, 0, 0);
-        }
-        hover_ = 0;
-        if (CBkWindow* p = BkWindowRegistry::Find(pressed_)) {
-            p->ModifyState(0, kBkStatePushed);
-            RedrawIfNeeded(p);
-        }
-        pressed_ = 0;
-        return 0;
-    }
-    case WM_LBUTTONDOWN: {
-        CBkWindow* w = Hit(pt);
-        if (!w || w->IsDisabledDeep()) return 0;
-        hover_ = pressed_ = w->GetHandle();
-        w->ModifyState(kBkStatePushed, 0);
-        RedrawIfNeeded(w);
-        Send(w, WM_LBUTTONDOWN, wParam, lParam);
-        return 0;
-    }
-    case WM_LBUTTONUP: {
-        if (!pressed_) return 0;
-        bool click = false;
-        CBkWindow* p = BkWindowRegistry::Find(pressed_);
-        UINT id = 0;
-        const char* tag = "";
-        if (p) {
-            p->ModifyState(0, kBkStatePushed);
-            RedrawIfNeeded(p);
-            if (pressed_ == hover_) {
-                Send(p, WM_LBUTTONUP, wParam, lParam);
-                if (p->GetLink().IsEmpty() && p->GetCmdID()) {
-                    click = true;
-                    id = (UINT)p->GetCmdID();
-                    tag = p->TagName();
-                }
-            }
-        }
-        pressed_ = 0;
-        if (click) {
-            BkCommandNotify n = {};
-            n.hdr.hwndFrom = view_;
-            n.hdr.idFrom = kBkViewCtrlId;
-            n.hdr.code = kBkNotifyCommand;
-            n.uItemID = id;
-            n.szItemClass = tag;
-            ::SendMessageW(frame_, WM_NOTIFY, kBkViewCtrlId, (LPARAM)&n);
-        }
-        return 0;
     }
     case WM_ERASEBKGND:
         return 1;

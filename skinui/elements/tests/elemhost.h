@@ -1,7 +1,8 @@
-// A stub of the dialog view for element tests: a real child window (control id 1000) of a small
-// top-level window. It hosts elements, routes the mouse to them the way the view does (hover,
-// press, leave, click), paints them, and records what they send: the redraw requests it gets
-// itself, and the click and moved notifications that reach the top-level window.
+// A stand-in for the dialog view in element tests that need no mouse: a real child window
+// (control id 1000) of a small top-level window. It hosts elements, places and paints them, and
+// records what they send: the redraw requests it gets itself, and the moved notifications that
+// reach the top-level window. It routes no mouse input: hover, press and click rules are the
+// view's, so tests of them drive the real view.
 #pragma once
 
 #include <windows.h>
@@ -88,13 +89,6 @@ struct Redraw {
     RECT rc;
 };
 
-struct Command {
-    UINT_PTR idFrom;
-    HWND hwndFrom;
-    UINT item;
-    std::string tag;
-};
-
 struct Moved {
     WPARAM wParam;
     HWND hwndFrom;
@@ -115,7 +109,7 @@ public:
     HWND view() const { return view_; }
     HWND frame() const { return frame_; }
 
-    // Hosts the element (looked up by handle at each message, as the view does) and places it in
+    // Hosts the element (looked up by handle at each paint, as the view does) and places it in
     // the view's whole client area through WM_WINDOWPOSCHANGED.
     void Add(CBkWindow* w, bool place = true);
     // Offers the element the box (x, y, cx, cy); a "pos" origin is resolved in it, as a container does.
@@ -129,25 +123,16 @@ public:
     void PaintAll(HDC dc);
 
     std::vector<Redraw> redraws;
-    std::vector<Command> commands;
     std::vector<Moved> moved;
-    // Elements that got WM_MOUSELEAVE from the host, by handle.
-    std::vector<HBKWND> left;
 
     // The view's window procedure.
     LRESULT OnView(UINT msg, WPARAM wParam, LPARAM lParam);
 
 private:
-    CBkWindow* Hit(POINT pt);
-    void RedrawIfNeeded(CBkWindow* w);
-    void Send(CBkWindow* w, UINT msg, WPARAM wParam, LPARAM lParam);
-
     HWND frame_ = nullptr;
     HWND view_ = nullptr;
     COLORREF background_;
     std::vector<HBKWND> elements_;
-    HBKWND hover_ = 0;
-    HBKWND pressed_ = 0;
 };
 
 }  // namespace eh

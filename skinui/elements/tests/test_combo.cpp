@@ -55,7 +55,8 @@ TEST_F(Combo, TheDeviceComboGeometry) {
     EXPECT_EQ((HANDLE)combo.get(), ::GetPropW(edit, L"WndX"));
     EXPECT_EQ(20001, ::GetDlgCtrlID(edit));
     const LONG_PTR style = ::GetWindowLongPtrW(edit, GWL_STYLE) & 0xFFFFFFFF;
-    EXPECT_EQ((LONG_PTR)CbkCombo::kEditStyle, style & ~(LONG_PTR)ES_READONLY);
+    // WS_CHILD, WS_VISIBLE, WS_TABSTOP, ES_AUTOHSCROLL, ES_AUTOVSCROLL, ES_RIGHT, ES_CENTER.
+    EXPECT_EQ((LONG_PTR)0x500100C3, style & ~(LONG_PTR)ES_READONLY);
     EXPECT_TRUE(style & ES_READONLY) << "style flag 8: read-only";
     EXPECT_EQ(edit, ::GetFocus()) << "the combo's edit takes the focus";
     EXPECT_EQ(100, (int)::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
@@ -196,22 +197,22 @@ TEST_F(Combo, TheWheelOverTheElementStepsTheSelectionWithinTheItems) {
     struct Case {
         int delta;
         int index;
+        const wchar_t* text;
     } const cases[] = {
-        {120, 0},    // up on the first: nothing
-        {-120, 1},
-        {-120, 2},
-        {-120, 2},   // down on the last: nothing
-        {60, 2},     // less than a notch
-        {240, 1},    // one step whatever the size
+        {120, 0, L"E:\\"},    // up on the first: nothing
+        {-120, 1, L"F:\\"},
+        {-120, 2, L"Token"},
+        {-120, 2, L"Token"},  // down on the last: nothing
+        {60, 2, L"Token"},    // less than a notch
+        {240, 1, L"F:\\"},    // one step whatever the size
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "delta " << c.delta);
         const int before = combo->GetSelectedIndex();
         WheelOnElement(c.delta);
         EXPECT_EQ(c.index, combo->GetSelectedIndex());
-        const std::wstring t = combo->GetItems()[(size_t)c.index].text.str();
-        EXPECT_EQ(t, WindowText(combo->EditWindow()));
-        EXPECT_EQ(t, combo->GetInnerText().str());
+        EXPECT_EQ(c.text, WindowText(combo->EditWindow()));
+        EXPECT_EQ(c.text, combo->GetInnerText().str());
         if (c.index != before) {
             EXPECT_EQ(c.index, combo->DropList()->GetHighlight()) << "the list follows a move";
         }
@@ -233,27 +234,35 @@ TEST_F(Combo, TypedTextFollowsThroughReflectionAndIsTheSelectedValueWhenNoItemMa
 
 TEST_F(Combo, ArrowAndBorderFollowTheHoverAndTheDisabledLook) {
     Fill();
+    // The element 230,175,450,195: h = 20, a = 6. The arrow's corners (434,182), (445,182) and
+    // (439,188); the separator at x = 428; the border on the rect's edge.
+    const COLORREF frame = RGB(0x4E, 0xA0, 0xD1), hover = RGB(0x85, 0xE4, 0xFF), white = RGB(0xFF, 0xFF, 0xFF);
+    const POINT inArrow = {439, 184};
     ts::Dib dib(500, 300);
-    const RECT& rc = combo->GetRect();
-    const int a = (rc.bottom - rc.top) / 3;
-    const POINT inArrow = {rc.right - 2 * a + 1, rc.top + a + 3};
     combo->PaintInRegion(dib.dc(), nullptr);
-    EXPECT_EQ(CBkEdit::kBorderColour, dib.At(inArrow.x, inArrow.y)) << "the arrow in the list frame colour";
-    EXPECT_EQ(CBkEdit::kBorderColour, dib.At(rc.right + 2 - 4 * a, rc.top + 10)) << "the separator";
-    EXPECT_EQ(CBkEdit::kBorderColour, dib.At(rc.left, rc.top + 10)) << "the border";
-    EXPECT_EQ(RGB(0xFF, 0xFF, 0xFF), dib.At(rc.right - 3, rc.top + 10));
+    EXPECT_EQ(frame, dib.At(inArrow.x, inArrow.y)) << "the arrow in the list frame colour";
+    EXPECT_EQ(white, dib.At(439, 180)) << "above the arrow";
+    EXPECT_EQ(frame, dib.At(428, 185)) << "the separator";
+    EXPECT_EQ(white, dib.At(427, 185));
+    EXPECT_EQ(frame, dib.At(230, 185)) << "the border";
+    EXPECT_EQ(frame, dib.At(340, 194));
+    EXPECT_EQ(white, dib.At(231, 185)) << "one pixel wide";
+    EXPECT_EQ(white, dib.At(447, 185));
 
     ts::MoveTo(host.view(), POINT{440, 185});
     EXPECT_TRUE(combo->IsHover());
     EXPECT_TRUE(combo->IsOverArrow());
     combo->PaintInRegion(dib.dc(), nullptr);
-    EXPECT_EQ(CbkCombo::kArrowHover, dib.At(inArrow.x, inArrow.y));
-    EXPECT_EQ(CBkEdit::kHoverColour, dib.At(rc.left + 1, rc.top + 10)) << "two-pixel hover border";
+    EXPECT_EQ(hover, dib.At(inArrow.x, inArrow.y));
+    EXPECT_EQ(hover, dib.At(230, 185)) << "two-pixel hover border";
+    EXPECT_EQ(hover, dib.At(231, 185));
+    EXPECT_EQ(white, dib.At(232, 185));
 
     combo->SendToSelf(WM_MOUSELEAVE, 0, 0);
     combo->ModifyState(kBkStateDisabled, 0);
     combo->PaintInRegion(dib.dc(), nullptr);
-    EXPECT_EQ(CBkEdit::kDisabledBackground, dib.At(rc.right - 3, rc.top + 10));
+    EXPECT_EQ(RGB(0xF4, 0xF4, 0xF4), dib.At(447, 185));
+    EXPECT_EQ(frame, dib.At(inArrow.x, inArrow.y)) << "the plain arrow after the leave";
     EXPECT_FALSE(::IsWindowEnabled(combo->EditWindow()));
 }
 

@@ -167,7 +167,7 @@ TEST(ElemAttributes, ResultsPerName) {
     };
     for (const auto& c : cases) EXPECT_EQ(w.SetAttribute(c.name, c.value, TRUE), c.result) << c.name << "=" << c.value;
     EXPECT_EQ(w.GetCmdID(), 42);
-    EXPECT_EQ(w.GetAlign(), (UINT)(kBkVAlignMiddle | kBkAlignRight));  // the bad values changed nothing
+    EXPECT_EQ(w.GetAlign(), 0x9000u);  // middle 0x1000, right 0x8000: the bad values changed nothing
     EXPECT_EQ(w.GetStyle().m_crBg, RGB(0xFF, 0, 0));
     EXPECT_EQ(w.GetStyle().m_crText, RGB(0, 0xFF, 0));
     EXPECT_EQ(w.GetStyle().m_ftText, BkFontPool::GetFont(4));
@@ -262,26 +262,28 @@ TEST(ElemLoad, ShowWidthHeightAndFloat) {
         LONG right, bottom;  // -1: the measured extent
         bool hidden;
     } cases[] = {
-        {"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"show=\"1\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"show=\"0\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, true},
-        {"show=\"abc\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, true},
-        {"show=\"\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"width=\"full\"", kBkSizeWidthFull | kBkSizeHeightAuto | kBkSizeNoFloat, 0, -1, false},
-        {"width=\"Full\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"width=\"0\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"width=\"-5\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"width=\"120\"", kBkSizeWidthFixed | kBkSizeHeightAuto | kBkSizeNoFloat, 120, -1, false},
-        {"width=\"120\" height=\"30\"", kBkSizeWidthFixed | kBkSizeHeightFixed | kBkSizeNoFloat, 120, 30, false},
-        {"height=\"full\" float=\"1\"", kBkSizeWidthAuto | kBkSizeHeightFull | kBkSizeFloat, -1, 0, false},
-        {"float=\"0\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, -1, -1, false},
-        {"float=\"2\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeFloat, -1, -1, false},
+        // Width 0x01 fixed, 0x02 automatic, 0x04 full; height 0x10, 0x20, 0x40; 0x100 not floating,
+        // 0x200 floating.
+        {"", 0x122, -1, -1, false},
+        {"show=\"1\"", 0x122, -1, -1, false},
+        {"show=\"0\"", 0x122, -1, -1, true},
+        {"show=\"abc\"", 0x122, -1, -1, true},
+        {"show=\"\"", 0x122, -1, -1, false},
+        {"width=\"full\"", 0x124, 0, -1, false},
+        {"width=\"Full\"", 0x122, -1, -1, false},
+        {"width=\"0\"", 0x122, -1, -1, false},
+        {"width=\"-5\"", 0x122, -1, -1, false},
+        {"width=\"120\"", 0x121, 120, -1, false},
+        {"width=\"120\" height=\"30\"", 0x111, 120, 30, false},
+        {"height=\"full\" float=\"1\"", 0x242, -1, 0, false},
+        {"float=\"0\"", 0x122, -1, -1, false},
+        {"float=\"2\"", 0x222, -1, -1, false},
         // A two- or four-value pos ignores width and height.
-        {"pos=\"1,2\" width=\"120\" height=\"full\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, 0, 0,
+        {"pos=\"1,2\" width=\"120\" height=\"full\"", 0x122, 0, 0,
          false},
-        {"width=\"120\" pos=\"1,2,3,4\"", kBkSizeWidthAuto | kBkSizeHeightAuto | kBkSizeNoFloat, 0, 0, false},
+        {"width=\"120\" pos=\"1,2,3,4\"", 0x122, 0, 0, false},
         // A three-value pos is no pos: width applies.
-        {"pos=\"1,2,3\" width=\"50\"", kBkSizeWidthFixed | kBkSizeHeightAuto | kBkSizeNoFloat, 50, -1, false},
+        {"pos=\"1,2,3\" width=\"50\"", 0x121, 50, -1, false},
     };
     for (const auto& c : cases) {
         auto w = LoadElement<CBkStatic>(std::string("<text ") + c.attrs + ">Wide text</text>");
@@ -324,14 +326,14 @@ TEST(ElemParsePos, ValuesMarksAndCounts) {
             EXPECT_EQ(w.GetPos()[i].nPos, c.items[i].nPos) << c.pos << " #" << i;
         }
         if (c.count) {
-            EXPECT_EQ(w.GetSizeMode() & 0x77u, (DWORD)(kBkSizeWidthAuto | kBkSizeHeightAuto)) << c.pos;
+            EXPECT_EQ(w.GetSizeMode() & 0x77u, 0x22u) << c.pos;  // both automatic
         }
     }
 }
 
 TEST(ElemParsePos, OtherCountsLeaveTheSizeModesAndAnEmptyTextChangesNothing) {
     auto w = LoadElement<CBkStatic>("<text width=\"50\" height=\"full\" pos=\"1,2,3\"/>");
-    EXPECT_EQ(w->GetSizeMode(), (DWORD)(kBkSizeWidthFixed | kBkSizeHeightFull | kBkSizeNoFloat));
+    EXPECT_EQ(w->GetSizeMode(), 0x141u);  // width fixed, height full, not floating
     EXPECT_EQ(w->GetPosCount(), 0);
 
     w->ParsePos("4,5", TRUE);
@@ -577,7 +579,7 @@ TEST(ElemRedrawNotify, CarriesTheIdTheHandleAndTheRect) {
     w->RequestRedraw(RECT{1, 2, 3, 4});
     ASSERT_EQ(host.redraws.size(), 2u);
     const eh::Redraw& r = host.redraws[0];
-    EXPECT_EQ(r.code, (UINT)kBkNotifyRedraw);
+    EXPECT_EQ(r.code, 1000u);
     EXPECT_EQ(r.idFrom, 42u);
     EXPECT_EQ(r.wParam, 42u);
     EXPECT_EQ(r.hwndFrom, nullptr);
@@ -592,6 +594,8 @@ TEST(ElemRedrawNotify, CarriesTheIdTheHandleAndTheRect) {
     ASSERT_EQ(sent[0].notifyBytes.size(), sizeof(BkRedrawNotify));
     BkRedrawNotify copy;
     memcpy(&copy, sent[0].notifyBytes.data(), sizeof copy);
+    EXPECT_EQ(copy.hdr.code, 1000u);
+    EXPECT_EQ(copy.hdr.idFrom, 42u);
     EXPECT_EQ(copy.hbkWnd, w->GetHandle());
     EXPECT_EQ(copy.rcWnd.right, w->GetRect().right);
     EXPECT_EQ(w->GetRect().right - w->GetRect().left, 45);  // "5,6,50,60" in the view's box

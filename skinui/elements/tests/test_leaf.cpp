@@ -1,5 +1,5 @@
-// The leaf elements: tags, states by mouse through the stub view, notifications, and each one's
-// drawing read back from a 32-bpp DIB.
+// The leaf elements: tags, states by mouse and clicks through the dialog view, notifications, and
+// each one's drawing read back from a 32-bpp DIB.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -22,12 +22,15 @@ using std::min;
 #include "bkwndreg.h"
 #include "elemhost.h"
 #include "uikit.h"
+#include "uinput.h"
+#include "viewkit.h"
 
 using eh::LoadElement;
 
 namespace {
 
 const COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
+const COLORREF kBarColour = 0x906142;  // the progress bar's fill (a COLORREF)
 
 HFONT SolidFont() {
     static HFONT f = ::CreateFontW(-20, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY, 0,
@@ -113,109 +116,189 @@ TEST(LeafTags, EachClassKnowsItsTagExactly) {
     }
 }
 
-// ---- states by mouse and the click notification ------------------------------------------------
+// ---- states by mouse and the click notification, through the dialog view ---------------------
 
-TEST_F(Leaf, HoverPressAndClickThroughTheView) {
+namespace {
+
+// Link opening through the view's seam: what was opened.
+std::vector<std::wstring> g_opened;
+HINSTANCE WINAPI RecordOpen(HWND, LPCWSTR, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
+    g_opened.push_back(file ? file : L"");
+    return (HINSTANCE)33;
+}
+
+// The leaf elements hosted by the real dialog view, as the programs' layouts host them.
+class LeafInView : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BkStylePool::Instance().Reset();
+        BkSkinPool::Instance().Clear();
+        BkString::Instance().Clear();
+        BkViewSeamTable().shellExecute = &RecordOpen;
+        g_opened.clear();
+    }
+    void TearDown() override {
+        BkViewSeamTable().shellExecute = saved.saved().shellExecute;
+        ReleaseCapture();
+    }
+    // The bounding box of what the view has still to paint; empty when nothing.
+    static RECT Invalid(HWND view) {
+        RECT r = {};
+        if (!::GetUpdateRect(view, &r, FALSE)) ::SetRectEmpty(&r);
+        return r;
+    }
+    static void Down(HWND view, POINT p) {
+        const POINT s = ts::ScreenPointOf(view, p);
+        ::SetCursorPos(s.x, s.y);
+        ::SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    }
+    static void Up(HWND view, POINT p) {
+        const POINT s = ts::ScreenPointOf(view, p);
+        ::SetCursorPos(s.x, s.y);
+        ::SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    }
+    ts::Restore<BkViewSeams> saved{BkViewSeamTable()};
+};
+
+// A button of the test's own that records the WM_MOUSELEAVE the view sends it.
+class LeaveRecorder : public CBkButton {
+public:
+    BOOL ProcessMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (msg == WM_MOUSELEAVE) ++leaves;
+        return CBkButton::ProcessMessage(hWnd, msg, wParam, lParam, result);
+    }
+    int leaves = 0;
+};
+
+}  // namespace
+
+TEST_F(LeafInView, HoverPressAndClickThroughTheView) {
     eh::RecSkin::Install("face");  // a skin with states: "button" and "imgbtn" show them
     const struct {
-        const char* xml;
         const char* tag;
-        bool redraws;   // asks for a redraw on hover and press changes
+        const char* attrs;
+        const char* text;
+        bool redraws;  // repainted on hover and press changes
     } cases[] = {
-        {"<text id=\"11\">Text</text>", "text", false},
-        {"<link id=\"12\">Link</link>", "link", false},
-        {"<button id=\"13\" width=\"60\" height=\"20\">OK</button>", "button", true},
-        {"<img id=\"14\" skin=\"face\" width=\"20\" height=\"20\"/>", "img", false},
-        {"<imgbtn id=\"15\" skin=\"face\" width=\"20\" height=\"20\"/>", "imgbtn", true},
-        {"<check id=\"16\">Check</check>", "check", true},
-        {"<radio id=\"17\">Radio</radio>", "radio", true},
-        {"<progress id=\"18\" width=\"60\" height=\"12\"/>", "progress", false},
-        {"<hr id=\"19\" pos=\"0,0,60,10\"/>", "hr", false},
-        {"<icon id=\"20\" oem=\"1\" src=\"32516\"/>", "icon", false},
-        {"<imglisth id=\"21\" width=\"60\" height=\"10\"/>", "imglisth", false},
-        {"<memimage id=\"22\" width=\"30\" height=\"30\"/>", "memimage", false},
+        {"text", "", "Text", false},
+        {"link", "", "Link", false},
+        {"button", "", "OK", true},
+        {"img", " skin=\"face\"", "", false},
+        {"imgbtn", " skin=\"face\"", "", true},
+        {"check", "", "Check", true},
+        {"radio", "", "Radio", true},
+        {"progress", "", "", false},
+        {"hr", "", "", false},
+        {"icon", " oem=\"1\" src=\"32516\"", "", false},
+        {"imglisth", "", "", false},
+        {"memimage", "", "", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.xml);
-        TiXmlDocument doc;
-        doc.Parse(c.xml, nullptr, TIXML_ENCODING_UTF8);
-        std::unique_ptr<CBkWindow> w;
-        const char* t = doc.FirstChildElement()->Value();
-        if (!w) w.reset(CBkStatic::CreateIfTag(t));
-        if (!w) w.reset(CBkLink::CreateIfTag(t));
-        if (!w) w.reset(CBkButton::CreateIfTag(t));
-        if (!w) w.reset(CBkImageBtnWnd::CreateIfTag(t));
-        if (!w) w.reset(CBkImageWnd::CreateIfTag(t));
-        if (!w) w.reset(CBkCheckBox::CreateIfTag(t));
-        if (!w) w.reset(CBkRadioBox::CreateIfTag(t));
-        if (!w) w.reset(CBkProgress::CreateIfTag(t));
-        if (!w) w.reset(CBkLine::CreateIfTag(t));
-        if (!w) w.reset(CBkIconWnd::CreateIfTag(t));
-        if (!w) w.reset(CBkImageListHWnd::CreateIfTag(t));
-        if (!w) w.reset(CBkMemoryImage::CreateIfTag(t));
+    // All in one view, three to a row, each 60 x 30 (check, radio and icon take their own size).
+    const int count = (int)(sizeof cases / sizeof cases[0]);
+    std::string xml = "<layer><body>";
+    for (int i = 0; i < count; ++i) {
+        const int left = 10 + i % 3 * 95, top = 10 + i / 3 * 45;
+        xml += std::string("<") + cases[i].tag + " id=\"" + std::to_string(11 + i) + "\" pos=\"" +
+               std::to_string(left) + "," + std::to_string(top) + "," + std::to_string(left + 60) + "," +
+               std::to_string(top + 30) + "\"" + cases[i].attrs + ">" + cases[i].text + "</" + cases[i].tag + ">";
+    }
+    xml += "</body></layer>";
+    ViewHost host;
+    ASSERT_TRUE(host.Open(xml, 320, 220));
+    HWND view = host.view;
+    const POINT off = {300, 210};  // on no element
+    for (int i = 0; i < count; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.tag);
+        const int id = 11 + i;
+        CBkWindow* w = host.view.FindItem(id);
         ASSERT_NE(w, nullptr);
-        w->Load(doc.FirstChildElement());
-        eh::Host h;
-        h.Add(w.get());
-        w->SetRect(RECT{10, 10, 70, 40});  // one size for all, away from the view's corner
-        const POINT in = {40, 25};
+        ASSERT_STREQ(w->TagName(), c.tag);
+        const RECT rect = w->GetRect();
+        ASSERT_EQ(rect.left, 10 + i % 3 * 95);
+        ASSERT_EQ(rect.top, 10 + i / 3 * 45);
+        const POINT in = host.CentreOf(id);
+        const RECT none = {}, repaint = c.redraws ? rect : none;
+        host.notices.clear();
+        ts::MoveTo(view, off);
+        ::UpdateWindow(view);
+        RECT r = Invalid(view);
+        ASSERT_TRUE(::IsRectEmpty(&r));
 
-        ts::MoveTo(h.view(), in);
+        ts::MoveTo(view, in);
         EXPECT_EQ(w->GetState() & (kBkStateHover | kBkStatePushed), (DWORD)kBkStateHover);
-        EXPECT_EQ(h.redraws.size(), c.redraws ? 1u : 0u);
+        r = Invalid(view);
+        EXPECT_TRUE(::EqualRect(&r, &repaint)) << "hover: " << r.left << "," << r.top << "," << r.right << ","
+                                               << r.bottom;
+        ::UpdateWindow(view);
 
-        h.redraws.clear();
-        ts::ClickAt(h.view(), in);
-        EXPECT_EQ(w->GetState() & (kBkStateHover | kBkStatePushed), (DWORD)kBkStateHover);  // released, still over it
-        EXPECT_EQ(h.redraws.size(), c.redraws ? 2u : 0u);  // pushed, released
-        ASSERT_EQ(h.commands.size(), 1u);
-        EXPECT_EQ(h.commands[0].item, (UINT)w->GetCmdID());
-        EXPECT_EQ(h.commands[0].tag, c.tag);
-        EXPECT_EQ(h.commands[0].idFrom, (UINT_PTR)kBkViewCtrlId);
-        EXPECT_EQ(h.commands[0].hwndFrom, h.view());
+        Down(view, in);
+        EXPECT_EQ(w->GetState() & kBkStatePushed, (DWORD)kBkStatePushed);
+        r = Invalid(view);
+        EXPECT_TRUE(::EqualRect(&r, &repaint)) << "pushed";
+        ::UpdateWindow(view);
+        EXPECT_TRUE(host.Clicks().empty()) << "no click before the button goes up";
+        Up(view, in);
+        EXPECT_EQ(w->GetState() & (kBkStateHover | kBkStatePushed), (DWORD)kBkStateHover);  // still over it
+        r = Invalid(view);
+        EXPECT_TRUE(::EqualRect(&r, &repaint)) << "released";
+        ASSERT_EQ(host.Clicks().size(), 1u);
+        EXPECT_EQ(host.Clicks()[0].item, (UINT)id);
+        EXPECT_EQ(host.Clicks()[0].tag, c.tag);
+        EXPECT_EQ(host.Clicks()[0].id, (UINT_PTR)1000);
+        EXPECT_EQ(host.Clicks()[0].from, view);
 
         // Disabled: no hover bit, no press, no click, whatever the element.
         w->ModifyState(kBkStateDisabled, kBkStateHover | kBkStateChecked);
-        h.commands.clear();
-        ts::MoveTo(h.view(), POINT{200, 150});  // off the element
-        ts::ClickAt(h.view(), in);
+        host.notices.clear();
+        ts::MoveTo(view, off);
+        ts::MoveTo(view, in);
+        Down(view, in);
+        EXPECT_EQ(w->GetState() & (kBkStateHover | kBkStatePushed | kBkStateChecked), 0u) << "disabled, down";
+        Up(view, in);
         EXPECT_EQ(w->GetState() & (kBkStateHover | kBkStatePushed | kBkStateChecked), 0u);
-        EXPECT_TRUE(h.commands.empty());
+        EXPECT_TRUE(host.Clicks().empty());
     }
 }
 
-TEST_F(Leaf, PushedOnlyBetweenDownAndUpAndAClickNeedsTheSameElement) {
-    auto a = LoadElement<CBkButton>("<button id=\"1\" width=\"50\" height=\"20\">A</button>");
-    auto b = LoadElement<CBkButton>("<button id=\"2\" width=\"50\" height=\"20\">B</button>");
-    host.Add(a.get());
-    host.Add(b.get());
-    host.Place(b.get(), 100, 0, 300, 200);
-    const POINT pa = eh::Host::Centre(a.get()), pb = eh::Host::Centre(b.get());
+TEST_F(LeafInView, PushedOnlyBetweenDownAndUpAndAClickNeedsTheSameElement) {
+    ViewHost host;
+    ASSERT_TRUE(host.view.LoadLayout("<layer><body>"
+                                     "<button id=\"2\" pos=\"100,0,150,20\">B</button>"
+                                     "<button pos=\"0,100,50,120\">C</button>"
+                                     "<link id=\"5\" pos=\"100,100\" href=\"http://127.0.0.1/\">D</link>"
+                                     "</body></layer>"));
+    // Button a is of the test's own, to see the leave the view sends it.
+    LeaveRecorder* a = new LeaveRecorder;  // the body owns it from here
+    XmlOf ax("<button id=\"1\" pos=\"0,0,50,20\">A</button>");
+    ASSERT_TRUE(a->Load(ax.root()));
+    a->SetParent(host.view.Body().GetHandle());
+    const_cast<std::vector<CBkWindow*>&>(host.view.Body().Children()).push_back(a);
+    ASSERT_TRUE(host.OpenLoaded(300, 200));
+    HWND view = host.view;
+    CBkWindow* b = host.view.FindItem(2);
+    ASSERT_EQ(host.view.FindItem(1), a);
+    ASSERT_NE(b, nullptr);
+    const POINT pa = host.CentreOf(1), pb = host.CentreOf(2);
 
-    ts::MoveTo(host.view(), pa);
-    ::SendMessageW(host.view(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pa.x, pa.y));
+    ts::MoveTo(view, pa);
+    Down(view, pa);
     EXPECT_TRUE(a->GetState() & kBkStatePushed);
-    ts::MoveTo(host.view(), pb);  // leaves a for b with the button down
+    ts::MoveTo(view, pb);  // leaves a for b with the button down
     EXPECT_FALSE(a->GetState() & kBkStateHover);
     EXPECT_TRUE(b->GetState() & kBkStateHover);
-    ASSERT_FALSE(host.left.empty());
-    EXPECT_EQ(host.left.back(), a->GetHandle());  // a got WM_MOUSELEAVE
-    ::SendMessageW(host.view(), WM_LBUTTONUP, 0, MAKELPARAM(pb.x, pb.y));
+    EXPECT_EQ(a->leaves, 1) << "a got WM_MOUSELEAVE";
+    Up(view, pb);
     EXPECT_FALSE(a->GetState() & kBkStatePushed);
     EXPECT_FALSE(b->GetState() & kBkStatePushed);
-    EXPECT_TRUE(host.commands.empty());
+    EXPECT_TRUE(host.Clicks().empty());
 
     // An element without an id, and a link with an href, report no command.
-    auto noId = LoadElement<CBkButton>("<button width=\"50\" height=\"20\">C</button>");
-    auto href = LoadElement<CBkLink>("<link id=\"5\" href=\"http://127.0.0.1/\">D</link>");
-    host.Add(noId.get());
-    host.Add(href.get());
-    host.Place(noId.get(), 0, 100, 300, 100);
-    host.Place(href.get(), 100, 100, 200, 100);
-    ts::ClickAt(host.view(), eh::Host::Centre(noId.get()));
-    ts::ClickAt(host.view(), eh::Host::Centre(href.get()));
-    EXPECT_TRUE(host.commands.empty());
-    EXPECT_FALSE(href->GetState() & kBkStatePushed);
+    ts::ClickAt(view, POINT{25, 110});
+    ts::ClickAt(view, host.CentreOf(5));
+    EXPECT_TRUE(host.Clicks().empty());
+    EXPECT_EQ(g_opened, std::vector<std::wstring>{L"http://127.0.0.1/"}) << "the link opens instead";
+    EXPECT_FALSE(host.view.FindItem(5)->GetState() & kBkStatePushed);
 }
 
 // ---- check -------------------------------------------------------------------------------------
@@ -272,15 +355,18 @@ TEST_F(Leaf, CheckMeasuresTheGlyphBesideTheText) {
     EXPECT_EQ(emptyRadio->GetRect().bottom, std::max(12L, none.cy));
 }
 
-TEST_F(Leaf, CheckClickTogglesAndASecondClickClears) {
-    auto w = LoadElement<CBkCheckBox>("<check id=\"3\">x</check>");
-    host.Add(w.get());
-    const POINT p = eh::Host::Centre(w.get());
-    ts::ClickAt(host.view(), p);
+TEST_F(LeafInView, CheckClickTogglesAndASecondClickClears) {
+    ViewHost host;
+    ASSERT_TRUE(host.Open("<layer><body><check id=\"3\" pos=\"10,10\">x</check></body></layer>", 300, 200));
+    CBkWindow* w = host.view.FindItem(3);
+    ASSERT_NE(w, nullptr);
+    const POINT p = host.CentreOf(3);
+    ts::ClickAt(host.view, p);
     EXPECT_TRUE(w->GetState() & kBkStateChecked);
-    ts::ClickAt(host.view(), p);
+    EXPECT_TRUE(host.view.GetItemCheck(3));
+    ts::ClickAt(host.view, p);
     EXPECT_FALSE(w->GetState() & kBkStateChecked);
-    EXPECT_EQ(host.commands.size(), 2u);
+    EXPECT_EQ(host.Clicks().size(), 2u);
 }
 
 // Check and radio glyphs, with and without a theme, against the system's own drawing.
@@ -350,38 +436,52 @@ TEST_F(Leaf, CheckAndRadioTextStartsPastTheGlyphCentredVertically) {
 
 // ---- radio -------------------------------------------------------------------------------------
 
-TEST_F(Leaf, RadiosOfOneGroupCheckOneAtATime) {
-    auto a = LoadElement<CBkRadioBox>("<radio id=\"1\" width=\"60\" height=\"20\">A</radio>");
-    auto b = LoadElement<CBkRadioBox>("<radio id=\"2\" width=\"60\" height=\"20\">B</radio>");  // both in ""
-    auto x = LoadElement<CBkRadioBox>("<radio id=\"3\" group=\"other\" width=\"60\" height=\"20\">X</radio>");
-    EXPECT_EQ(a->GetGroup(), "");
-    EXPECT_EQ(x->GetGroup(), "other");
-    for (CBkWindow* w : {(CBkWindow*)a.get(), (CBkWindow*)b.get(), (CBkWindow*)x.get()}) host.Add(w);
-    host.Place(b.get(), 100, 0, 100, 100);
-    host.Place(x.get(), 200, 0, 100, 100);
+TEST_F(LeafInView, RadiosOfOneGroupCheckOneAtATime) {
+    {
+        ViewHost host;
+        ASSERT_TRUE(host.Open("<layer><body>"
+                              "<radio id=\"1\" pos=\"0,0,60,20\">A</radio>"
+                              "<radio id=\"2\" pos=\"100,0,160,20\">B</radio>"  // both in ""
+                              "<radio id=\"3\" group=\"other\" pos=\"200,0,260,20\">X</radio>"
+                              "</body></layer>",
+                              300, 200));
+        CBkRadioBox* a = static_cast<CBkRadioBox*>(host.view.FindItem(1));
+        CBkRadioBox* b = static_cast<CBkRadioBox*>(host.view.FindItem(2));
+        CBkRadioBox* x = static_cast<CBkRadioBox*>(host.view.FindItem(3));
+        ASSERT_TRUE(a && b && x);
+        EXPECT_EQ(a->GetGroup(), "");
+        EXPECT_EQ(x->GetGroup(), "other");
+        HWND view = host.view;
 
-    ts::ClickAt(host.view(), eh::Host::Centre(x.get()));
-    ts::ClickAt(host.view(), eh::Host::Centre(a.get()));
-    EXPECT_TRUE(a->GetState() & kBkStateChecked);
-    EXPECT_TRUE(x->GetState() & kBkStateChecked);  // another group
+        ts::ClickAt(view, host.CentreOf(3));
+        ts::ClickAt(view, host.CentreOf(1));
+        EXPECT_TRUE(a->GetState() & kBkStateChecked);
+        EXPECT_TRUE(x->GetState() & kBkStateChecked);  // another group
 
-    host.redraws.clear();
-    ts::ClickAt(host.view(), eh::Host::Centre(b.get()));
-    EXPECT_TRUE(b->GetState() & kBkStateChecked);
-    EXPECT_FALSE(a->GetState() & kBkStateChecked);
-    EXPECT_TRUE(x->GetState() & kBkStateChecked);
-    // a asked for its redraw when it lost the check (besides b's own state redraws).
-    int forA = 0;
-    for (const auto& r : host.redraws) forA += r.handle == a->GetHandle();
-    EXPECT_GE(forA, 1);
+        ::UpdateWindow(view);
+        ts::ClickAt(view, host.CentreOf(2));
+        EXPECT_TRUE(b->GetState() & kBkStateChecked);
+        EXPECT_FALSE(a->GetState() & kBkStateChecked);
+        EXPECT_TRUE(x->GetState() & kBkStateChecked);
+        // a asked for its redraw when it lost the check: the view has its rect to paint.
+        HRGN invalid = ::CreateRectRgn(0, 0, 0, 0);
+        ::GetUpdateRgn(view, invalid, FALSE);
+        const RECT ra = a->GetRect(), rx = x->GetRect();
+        EXPECT_TRUE(::RectInRegion(invalid, &ra));
+        EXPECT_FALSE(::RectInRegion(invalid, &rx));
+        ::DeleteObject(invalid);
 
-    ts::ClickAt(host.view(), eh::Host::Centre(b.get()));  // a checked radio stays checked
-    EXPECT_TRUE(b->GetState() & kBkStateChecked);
-    EXPECT_EQ(host.commands.size(), 4u);
+        ts::ClickAt(view, host.CentreOf(2));  // a checked radio stays checked
+        EXPECT_TRUE(b->GetState() & kBkStateChecked);
+        EXPECT_EQ(host.Clicks().size(), 4u);
+    }
+    EXPECT_TRUE(BkWindowRegistry::GroupMembers("").empty()) << "the view's radios left their group with it";
 
     // A destroyed radio has left its group.
-    const HBKWND gone = b->GetHandle();
-    b.reset();
+    auto c = LoadElement<CBkRadioBox>("<radio id=\"4\">C</radio>");
+    auto d = LoadElement<CBkRadioBox>("<radio id=\"5\">D</radio>");
+    const HBKWND gone = d->GetHandle();
+    d.reset();
     for (CBkWindow* m : BkWindowRegistry::GroupMembers("")) EXPECT_NE(m->GetHandle(), gone);
     EXPECT_EQ(BkWindowRegistry::GroupMembers("").size(), 1u);
 }
@@ -414,33 +514,34 @@ TEST_F(Leaf, ImageDrawsItsSubImageAndTakesTheSkinsSize) {
     EXPECT_EQ(blank.CountOther(RECT{0, 0, 20, 20}, kWhite), 0);
 }
 
-TEST_F(Leaf, ImageButtonSubImageFollowsTheState) {
+TEST_F(LeafInView, ImageButtonSubImageFollowsTheState) {
     eh::RecSkin::Install("btn", SIZE{20, 20});
-    auto w = LoadElement<CBkImageBtnWnd>("<imgbtn id=\"9\" skin=\"btn\" sub=\"5\"/>");
-    EXPECT_EQ(w->GetRect().right, 20);
-    EXPECT_EQ(w->GetRect().bottom, 20);
-    host.Add(w.get());
-    host.Place(w.get(), 30, 30, 100, 100);
-    auto drawn = [&]() {
-        ts::Dib dib(100, 100, kWhite);
-        host.PaintAll(dib.dc());
-        return dib.At(40, 40);
-    };
-    const POINT p = eh::Host::Centre(w.get());
+    ViewHost host;
+    ASSERT_TRUE(host.Open("<layer><body><imgbtn id=\"9\" pos=\"30,30\" skin=\"btn\" sub=\"5\"/></body></layer>", 300,
+                          200));
+    CBkWindow* w = host.view.FindItem(9);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->GetRect().right - w->GetRect().left, 20);  // the skin's size
+    EXPECT_EQ(w->GetRect().bottom - w->GetRect().top, 20);
+    HWND view = host.view;
+    // What the view shows in the middle of the button.
+    auto drawn = [&]() { return ts::CaptureView(view).At(40, 40); };
+    const POINT p = host.CentreOf(9);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(0));  // "sub" is not used
-    ts::MoveTo(host.view(), p);
+    ts::MoveTo(view, p);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(1));
-    ::SendMessageW(host.view(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    Down(view, p);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(2));
     w->ModifyState(kBkStateDisabled, 0);  // disabled wins while hovered and pushed
+    host.view.RedrawItem(w, TRUE);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(3));
-    ::SendMessageW(host.view(), WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    Up(view, p);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(3));
     w->ModifyState(0, kBkStateDisabled);
-    eh::TestPanel panel;  // disabled through its panel
-    panel.ModifyState(kBkStateDisabled, 0);
-    w->SetParent(panel.GetHandle());
+    host.view.Body().ModifyState(kBkStateDisabled, 0);  // disabled through its panel
+    host.view.RedrawItem(w, TRUE);
     EXPECT_EQ(drawn(), eh::RecSkin::ColourOf(3));
+    EXPECT_TRUE(host.Clicks().empty());
 }
 
 // ---- progress ----------------------------------------------------------------------------------
@@ -487,7 +588,7 @@ TEST_F(Leaf, ProgressRatioValueClampAndSwap) {
         EXPECT_EQ(b.left, 2) << c.attrs;
         EXPECT_EQ(b.right - b.left, c.barWidth) << c.attrs;
         // The bar colour fills exactly the bar.
-        EXPECT_EQ(CountColour(*p.dib, RECT{0, 0, 214, 34}, CBkProgress::kBarColour), c.barWidth * 20) << c.attrs;
+        EXPECT_EQ(CountColour(*p.dib, RECT{0, 0, 214, 34}, kBarColour), c.barWidth * 20) << c.attrs;
     }
 }
 
@@ -504,7 +605,7 @@ TEST_F(Leaf, ProgressFrameAndPercentageInTheInverseColour) {
     EXPECT_EQ(CountColour(d, RECT{2, 2, 102, 22}, RGB(0, 0, 0)), 0);
 
     ProgressPaint zero = PaintProgress("min=\"0\" max=\"300\" value=\"0\" showpercent=\"1\"");
-    EXPECT_EQ(CountColour(*zero.dib, RECT{0, 0, 214, 34}, CBkProgress::kBarColour), 0);
+    EXPECT_EQ(CountColour(*zero.dib, RECT{0, 0, 214, 34}, kBarColour), 0);
     EXPECT_GT(CountColour(*zero.dib, RECT{2, 2, 202, 22}, RGB(0, 0, 0)), 10);  // "0%"
 
     // A set crbg is the inverse colour instead of white.
@@ -526,7 +627,7 @@ TEST_F(Leaf, ProgressSkinsDrawBackgroundAndBar) {
     ASSERT_EQ(pos->draws.size(), 1u);
     const RECT want = {2, 6, 27, 14};  // 100 inner wide, a quarter; (20 - 8) / 2 off top and bottom
     EXPECT_TRUE(::EqualRect(&pos->draws[0].rc, &want));
-    EXPECT_EQ(CountColour(dib, RECT{0, 0, 110, 30}, CBkProgress::kBarColour), 0);
+    EXPECT_EQ(CountColour(dib, RECT{0, 0, 110, 30}, kBarColour), 0);
     EXPECT_EQ(dib.At(10, 10), eh::RecSkin::ColourOf(0));
 }
 
