@@ -150,7 +150,7 @@ LRESULT MainDlg::OnUpdateMessage(UINT message, WPARAM wParam, LPARAM lParam, BOO
         case WM_UPDATE_FINISHED: {
             SetItemText(kItemStatus, wParam ? L"更新成功" : L"更新失败");
             std::wstring status;
-            if (ReportFinished(m_hWnd, wParam ? TRUE : FALSE, &status)) {
+            if (ReportFinished(m_hWnd, wParam ? TRUE : FALSE, &status, m_engine)) {
                 EndDialog(0);
             } else {
                 // The window stays: download disabled, cancel enabled.
