@@ -89,13 +89,13 @@ std::string Gbk(const std::wstring& text) {
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // ---- service stand-in ------------------------------------------------------------------------
-ServiceStandIn::ServiceStandIn(const std::wstring& folder) : record_(folder + L"\\service starts.txt") {
+ServiceStandIn::ServiceStandIn(const std::wstring& folder, bool slowStop) : record_(folder + L"\\service starts.txt") {
     ts::RemoveService(refresher::kServiceName);
     CreateDirectoryW(folder.c_str(), nullptr);
     DeleteFileW(record_.c_str());
     std::wstring program = folder + L"\\Sentry.exe";
     if (!CopyFileW(ts::InExeDir(L"refresher_testservice.exe").c_str(), program.c_str(), FALSE)) return;
-    std::wstring image = L"\"" + program + L"\" \"" + record_ + L"\"";
+    std::wstring image = L"\"" + program + L"\" \"" + record_ + L"\"" + (slowStop ? L" slow" : L"");
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) return;
     SC_HANDLE service = CreateServiceW(manager, refresher::kServiceName, refresher::kServiceName, SERVICE_ALL_ACCESS,

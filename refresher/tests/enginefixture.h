@@ -96,7 +96,8 @@ bool Exists(const std::wstring& path);
 // the real service control manager and started, its starts recorded in folder. Removed when it goes.
 class ServiceStandIn {
 public:
-    explicit ServiceStandIn(const std::wstring& folder);
+    // slowStop: it stays stopping for 1.5 s after the request.
+    explicit ServiceStandIn(const std::wstring& folder, bool slowStop = false);
     ~ServiceStandIn();
     // Installed and running, with its first start recorded.
     bool ok() const { return ok_; }

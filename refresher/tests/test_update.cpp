@@ -317,6 +317,17 @@ TEST_F(RefresherUpdate, EndsOnlyTheRunningPanel) {
     EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+// The files are placed only once the service and its process have ended, however long that takes.
+TEST_F(RefresherUpdate, ServiceThatStopsSlowlyIsWaitedFor) {
+    service_.reset();
+    service_.reset(new ServiceStandIn(root_ + L"\\服务", true));
+    ASSERT_TRUE(service_->ok());
+    Offer({{"Manual.chm", "manual-2", true, ""}});
+    ASSERT_TRUE(Engine().RunUpdate());
+    EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(Installed("Manual.chm", "manual-2"));
+}
+
 TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
     TestPanel panel(L"stubborn");
     ASSERT_TRUE(panel.started());
