@@ -155,7 +155,7 @@ LRESULT MainDlg::OnUpdateMessage(UINT message, WPARAM wParam, LPARAM, BOOL&) {
             const BOOL success = report.value ? TRUE : FALSE;
             SetItemText(kItemStatus, success ? L"更新成功" : L"更新失败");
             std::wstring status;
-            if (ReportFinished(m_hWnd, success, &status)) {
+            if (ReportFinished(m_hWnd, success, &status, m_engine)) {
                 EndDialog(0);
             } else {
                 // The window stays: download disabled, cancel enabled.

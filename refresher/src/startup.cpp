@@ -6,6 +6,8 @@
 #include <wchar.h>
 
 #include "bkres.h"
+#include "corelib.h"
+#include "elevation.h"
 #include "maindlg.h"
 #include "refresher_build.h"
 #include "runningpanel.h"
@@ -19,6 +21,9 @@ const wchar_t kNoOnlineUpdateText[] =
 const wchar_t kSuccessText[] =
     L"更新成功,强烈推荐您重新启动计算机，应用程序将在重启后生效。【是】现在重启，【否】以后在说。";
 const wchar_t kFailureText[] = L"由于未知原因更新失败，您可以点击链接手动下载新的安装程序。";
+const wchar_t kServiceBackText[] = L"更新成功，已重新启动保护服务";
+const wchar_t kServiceNotBackText[] = L"更新成功，但保护服务未能重新启动，请重新启动计算机";
+const wchar_t kElevationRefusedText[] = L"安装更新需要管理员权限，未获得权限时更新无法安装。";
 
 namespace {
 
@@ -92,6 +97,15 @@ int RunUpdater(const wchar_t* commandLine, CUpdateEngine* engine, IUpdaterWindow
             break;
     }
     if (!show || !window) return 0;
+    // An install this process could not finish asks for the rights before the offer is shown, as the
+    // panel does at its start; only the elevated copy then shows the window.
+    if (engine->CheckNewVersion() && engine->CanAutoUpdate() && appcommon::CanBeElevated() &&
+        engine->CheckInstallRights().error == ERROR_ACCESS_DENIED) {
+        appcommon::ElevationResult elevation = appcommon::RelaunchElevated(commandLine);
+        if (elevation.step == appcommon::ElevationStep::kRelaunched) return 0;
+        // Declined: the offer is still shown; its install stops before changing anything.
+        Seams().messageBox(nullptr, kElevationRefusedText, kCaption, MB_OK | MB_ICONINFORMATION);
+    }
     return static_cast<int>(window->ShowModal(engine));
 }
 
@@ -125,14 +139,24 @@ Offer OpenOffer(CUpdateEngine* engine, HWND owner) {
     return offer;
 }
 
-BOOL ReportFinished(HWND owner, BOOL success, std::wstring* status) {
+BOOL ReportFinished(HWND owner, BOOL success, std::wstring* status, CUpdateEngine* engine) {
     if (success) {
         if (status) *status = L"更新成功";
-        if (Seams().messageBox(owner, kSuccessText, kCaption, MB_YESNO | MB_ICONINFORMATION) == IDYES)
+        if (Seams().messageBox(owner, kSuccessText, kCaption, MB_YESNO | MB_ICONINFORMATION) == IDYES) {
             Seams().shutdownDialog(nullptr);
+        } else if (engine) {
+            // No restart soon: the service the run stopped must not wait for one.
+            if (engine->RestartService()) {
+                if (status) *status = kServiceBackText;
+            } else {
+                if (status) *status = kServiceNotBackText;
+                Seams().messageBox(owner, kServiceNotBackText, kCaption, MB_OK | MB_ICONWARNING);
+            }
+        }
         return TRUE;
     }
-    if (status) *status = L"更新失败";
+    // The engine's own words say what failed and what runs again.
+    if (status) *status = engine && engine->Outcome()[0] ? engine->Outcome() : L"更新失败";
     Seams().messageBox(owner, kFailureText, kCaption, MB_OK | MB_ICONINFORMATION);
     return FALSE;
 }

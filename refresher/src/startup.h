@@ -34,8 +34,10 @@ public:
 };
 
 // wWinMain's decision once the engine has fetched the description: "auto" shows the window only
-// when a newer version is offered, "manual" always, anything else never. The exit code: the
-// window's result, or 0 when no window was shown.
+// when a newer version is offered, "manual" always, anything else never. Before a window that
+// offers an online install, a process that lacks the install's rights and can be elevated starts
+// itself again elevated with the same command line and ends. The exit code: the window's result,
+// or 0 when no window was shown.
 int RunUpdater(const wchar_t* commandLine, CUpdateEngine* engine, IUpdaterWindow* window);
 
 // The whole program under wWinMain: COM, the common controls, the engine with its description
@@ -59,9 +61,10 @@ struct Offer {
 Offer OpenOffer(CUpdateEngine* engine, HWND owner);
 
 // After WM_UPDATE_FINISHED: the status text, and the question or the note that follows. On success,
-// TRUE (the window closes with result 0) after offering the shut-down dialog; on failure FALSE (the
-// window stays open).
-BOOL ReportFinished(HWND owner, BOOL success, std::wstring* status);
+// TRUE (the window closes with result 0) after offering the shut-down dialog; declined, the engine's
+// stopped service is started again. On failure FALSE (the window stays open) with the engine's
+// account of the run (what failed, what runs again) as the status.
+BOOL ReportFinished(HWND owner, BOOL success, std::wstring* status, CUpdateEngine* engine = nullptr);
 
 // The window's client area: 500 x 150 with the change log hidden; shown, 55 more per line.
 constexpr int kClientWidth = 500;
@@ -97,6 +100,9 @@ extern const wchar_t kCaption[];           // "操作提示"
 extern const wchar_t kNoOnlineUpdateText[];
 extern const wchar_t kSuccessText[];
 extern const wchar_t kFailureText[];
+extern const wchar_t kServiceBackText[];     // a declined restart: the service runs again
+extern const wchar_t kServiceNotBackText[];  // ... and when it could not be started
+extern const wchar_t kElevationRefusedText[];
 
 // Opens the web site through the seam; FALSE when ShellExecuteW failed.
 BOOL OpenSite(HWND owner);

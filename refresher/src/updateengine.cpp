@@ -16,6 +16,8 @@ namespace refresher {
 const wchar_t kUserAgent[] = L"RevaRU/1.0";
 const wchar_t kDescriptionUrlPath[] = L"/wp-content/uploads/soft/computerlock/update/update.txt";
 const wchar_t kDefaultUpdateHost[] = REFRESHER_UPDATE_HOST;
+const wchar_t kServiceName[] = L"Sentry";
+const wchar_t kPanelRestartArguments[] = L"regrun";
 
 namespace {
 
@@ -23,9 +25,12 @@ const wchar_t kDescriptionName[] = L"update.txt";
 const wchar_t kSignatureName[] = L"update.txt.sig";
 const wchar_t kSettingsName[] = L"Config.ini";
 const wchar_t kLibraryName[] = L"Corelib.dll";
+const wchar_t kPanelName[] = L"Warden.exe";
 const wchar_t kPartSuffix[] = L".part";
 const DWORD kReadBlock = 16384;
 const DWORD kKilledPanelWaitMs = 5000;
+const DWORD kServicePollMs = 100;
+const DWORD kServiceAccess = SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS;
 
 // dst := a "\" b, without doubling a drive root's backslash; false (dst empty) when it does not fit.
 bool Join(wchar_t (&dst)[260], const wchar_t* a, const wchar_t* b) {
@@ -151,6 +156,45 @@ BOOL CallUnlessCancelled(HANDLE cancel, HINTERNET request, BYTE* block, DWORD si
     return ok;
 }
 
+struct ScHandle {
+    SC_HANDLE h = nullptr;
+    ~ScHandle() {
+        if (h) CloseServiceHandle(h);
+    }
+};
+
+// The service's state and process; 0 when it cannot be asked.
+DWORD ServiceState(SC_HANDLE service, DWORD* processId = nullptr) {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed))
+        return 0;
+    if (processId) *processId = status.dwProcessId;
+    return status.dwCurrentState;
+}
+
+// Polls until the service reports want, at most waitMs.
+bool WaitForServiceState(SC_HANDLE service, DWORD want, DWORD waitMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD state = ServiceState(service);
+        if (state == want) return true;
+        if (state == 0 || GetTickCount() - start >= waitMs) return false;
+        Sleep(kServicePollMs);
+    }
+}
+
+// Opens the service for stopping and starting. ERROR_SUCCESS with *service NULL when it is not installed.
+DWORD OpenProtectionService(ScHandle* manager, ScHandle* service) {
+    manager->h = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager->h) return GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+    service->h = OpenServiceW(manager->h, kServiceName, kServiceAccess);
+    if (service->h) return ERROR_SUCCESS;
+    DWORD e = GetLastError();
+    return e == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : (e ? e : ERROR_ACCESS_DENIED);
+}
+
 }  // namespace
 
 void FreeStatusText(WPARAM wParam) {
@@ -166,8 +210,9 @@ EngineSettings EngineSettings::Production() {
 
 CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
     : settings_(settings), lineCount_(0), target_(nullptr), reports_(nullptr), runState_(kRunning),
-      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), request_(nullptr) {
+      cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), request_(nullptr), stoppedService_(false) {
     InitializeCriticalSection(&requestLock_);
+    outcome_[0] = 0;
     url_[0] = descriptionPath_[0] = signaturePath_[0] = downloadFolder_[0] = 0;
     localVersion_[0] = remoteVersion_[0] = updateText_[0] = 0;
     settingsPath_[0] = programFolder_[0] = systemFolder_[0] = 0;
@@ -608,24 +653,123 @@ BOOL CUpdateEngine::InstallFiles() {
     return Plan(d, &files) && InstallPlanned(files) ? TRUE : FALSE;
 }
 
-void CUpdateEngine::EndRunningPanel() {
+bool CUpdateEngine::EndRunningPanel() {
     HWND panel = FindRunningPanel();
-    if (!panel) return;
+    if (!panel) return false;
     DWORD pid = 0;
     GetWindowThreadProcessId(panel, &pid);
-    if (pid == 0 || pid == GetCurrentProcessId()) return;
+    if (pid == 0 || pid == GetCurrentProcessId()) return false;
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
     // "退出程序" lets the panel remove its tray icon; one that does not quit in time is ended.
     PostMessageW(panel, WM_COMMAND, MAKEWPARAM(kPanelQuitCommand, 0), 0);
-    if (!process) return;
+    if (!process) return true;
     if (WaitForSingleObject(process, settings_.panelQuitWaitMs) != WAIT_OBJECT_0) {
         TerminateProcess(process, kPanelKilledExitCode);
         WaitForSingleObject(process, kKilledPanelWaitMs);
     }
     CloseHandle(process);
+    return true;
+}
+
+CUpdateEngine::Rights CUpdateEngine::CheckInstallRights() const {
+    Rights denied;  // the first refusal that rights would cure
+    for (const wchar_t* folder : {programFolder_, systemFolder_}) {
+        // Adding a file is what placing one takes; the open asks for that right and changes nothing.
+        DWORD error = ERROR_SUCCESS;
+        if (!folder[0] || !IsFolder(folder)) {
+            error = ERROR_PATH_NOT_FOUND;
+        } else {
+            HANDLE h = settings_.createFile(folder, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (h == INVALID_HANDLE_VALUE) error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+            else CloseHandle(h);
+        }
+        if (error == ERROR_SUCCESS) continue;
+        if (error != ERROR_ACCESS_DENIED) return Rights{error, folder};
+        if (denied.error == ERROR_SUCCESS) denied = Rights{error, folder};
+    }
+    if (IsWin7()) {
+        DWORD error = ERROR_SUCCESS;
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        if (!manager) {
+            error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+        } else {
+            SC_HANDLE service = settings_.openService(manager, kServiceName, kServiceAccess);
+            if (service) CloseServiceHandle(service);
+            else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+            CloseServiceHandle(manager);
+        }
+        if (error != ERROR_SUCCESS && error != ERROR_ACCESS_DENIED) return Rights{error, L""};
+        if (error == ERROR_ACCESS_DENIED && denied.error == ERROR_SUCCESS) denied = Rights{error, L""};
+    }
+    return denied;
+}
+
+DWORD CUpdateEngine::StopService() {
+    stoppedService_ = false;
+    ScHandle manager, service;
+    DWORD error = OpenProtectionService(&manager, &service);
+    if (error != ERROR_SUCCESS || !service.h) return error;
+    DWORD pid = 0;
+    DWORD state = ServiceState(service.h, &pid);
+    if (state == 0) return GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    if (state == SERVICE_STOPPED) return ERROR_SUCCESS;
+    stoppedService_ = true;
+    // Opened before the request, so that the id cannot name another process by the time we wait:
+    // the program file can be replaced only once that process has gone.
+    HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    SERVICE_STATUS status;
+    if (state != SERVICE_STOP_PENDING && !ControlService(service.h, SERVICE_CONTROL_STOP, &status) &&
+        GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+        error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    DWORD start = GetTickCount();
+    if (error == ERROR_SUCCESS && !WaitForServiceState(service.h, SERVICE_STOPPED, settings_.serviceWaitMs))
+        error = ERROR_SERVICE_REQUEST_TIMEOUT;
+    if (error == ERROR_SUCCESS && process) {
+        DWORD spent = GetTickCount() - start;
+        DWORD left = spent < settings_.serviceWaitMs ? settings_.serviceWaitMs - spent : 0;
+        if (WaitForSingleObject(process, left) != WAIT_OBJECT_0) error = ERROR_SERVICE_REQUEST_TIMEOUT;
+    }
+    if (process) CloseHandle(process);
+    return error;
+}
+
+BOOL CUpdateEngine::RestartService() {
+    if (!stoppedService_) return TRUE;
+    ScHandle manager, service;
+    if (OpenProtectionService(&manager, &service) != ERROR_SUCCESS || !service.h) return FALSE;
+    // A stop that outlasted our wait may still be under way: a start is refused until it is done.
+    if (ServiceState(service.h) == SERVICE_STOP_PENDING)
+        WaitForServiceState(service.h, SERVICE_STOPPED, settings_.serviceWaitMs);
+    if (!StartServiceW(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) return FALSE;
+    if (!WaitForServiceState(service.h, SERVICE_RUNNING, settings_.serviceWaitMs)) return FALSE;
+    stoppedService_ = false;
+    return TRUE;
+}
+
+bool CUpdateEngine::RestartPanel() {
+    wchar_t panel[260];
+    if (!Join(panel, programFolder_, kPanelName) || GetFileAttributesW(panel) == INVALID_FILE_ATTRIBUTES) return false;
+    wchar_t commandLine[280];
+    swprintf(commandLine, 280, L"\"%ls\" %ls", panel, kPanelRestartArguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(panel, commandLine, nullptr, nullptr, FALSE, 0, nullptr, programFolder_, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+void CUpdateEngine::SetOutcome(const wchar_t* text) {
+    swprintf(outcome_, sizeof(outcome_) / sizeof(outcome_[0]), L"%ls", text);
+    PostStatus(outcome_);
 }
 
 BOOL CUpdateEngine::RunUpdate() {
+    outcome_[0] = 0;
+    stoppedService_ = false;
     PostStatus(L"准备更新环境");
     PostProgress(L"max", 100);
     // One reading of the description serves the whole run: what was verified is what is installed.
@@ -634,17 +778,58 @@ BOOL CUpdateEngine::RunUpdate() {
     std::vector<PlannedFile> files;
     // Everything is fetched and checked while the PC is still protected.
     bool ok = Plan(d, &files) && DownloadPlanned(d, files);
+    // Nothing is stopped for an install that could place only some of the files.
+    if (ok) {
+        Rights rights = CheckInstallRights();
+        if (rights.error != ERROR_SUCCESS) {
+            wchar_t text[320];
+            if (rights.folder.empty() && rights.error == ERROR_ACCESS_DENIED)
+                swprintf(text, 320, L"没有权限停止保护服务，请以管理员身份运行升级程序；电脑未作任何更改");
+            else if (rights.folder.empty())
+                swprintf(text, 320, L"无法控制保护服务（错误 %lu）；电脑未作任何更改", rights.error);
+            else if (rights.error == ERROR_ACCESS_DENIED)
+                swprintf(text, 320, L"没有权限写入文件夹 %ls，请以管理员身份运行升级程序；电脑未作任何更改",
+                         rights.folder.c_str());
+            else
+                swprintf(text, 320, L"无法写入文件夹 %ls（错误 %lu）；电脑未作任何更改", rights.folder.c_str(),
+                         rights.error);
+            SetOutcome(text);
+            ok = false;
+        }
+    }
     // From here on the run is not stopped: a half-installed product is worse than a late close.
     if (ok && !BeginInstall()) ok = false;
+    bool installing = ok, panelEnded = false;
+    std::wstring failure = L"更新失败";
     if (ok) {
-        if (IsWin7()) StartOrStopService(FALSE);
-        EndRunningPanel();
-        ok = InstallPlanned(files);
+        DWORD stopped = IsWin7() ? StopService() : ERROR_SUCCESS;
+        if (stopped != ERROR_SUCCESS) {
+            // Files of a running service would wait for the next start of Windows: nothing is placed.
+            wchar_t text[96];
+            swprintf(text, 96, L"无法停止保护服务（错误 %lu），更新未安装", stopped);
+            failure = text;
+            ok = false;
+        } else {
+            panelEnded = EndRunningPanel();
+            ok = InstallPlanned(files);
+        }
     }
     if (ok) {
         PostStatus(L"获取新版本号");
         wcscpy(remoteVersion_, d.Get(L"VERSION", L"1.0", 9).c_str());
         ok = prefs::Write(settingsPath_, L"UPDATE", L"VERSION", remoteVersion_);
+    }
+    // A failed install must not leave the PC without its lock until the next start of Windows.
+    if (!ok && installing) {
+        bool service = stoppedService_, serviceBack = RestartService() != FALSE;
+        bool panelBack = panelEnded && RestartPanel();
+        std::wstring text = failure;
+        if (!serviceBack) text += L"，保护服务未能重新启动，请重新启动计算机";
+        if (service && serviceBack && panelBack) text += L"，已重新启动保护服务和控制面板";
+        else if (service && serviceBack) text += L"，已重新启动保护服务";
+        else if (panelBack) text += L"，已重新启动控制面板";
+        if (panelEnded && !panelBack) text += L"，控制面板未能重新启动";
+        SetOutcome(text.c_str());
     }
     PostFinished(ok ? TRUE : FALSE);
     // Installed or not, the run is over; a cancel asked for now has nothing left to stop.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ constexpr UINT kPanelKilledExitCode = 4;
 extern const wchar_t kUserAgent[];        // "RevaRU/1.0"
 extern const wchar_t kDescriptionUrlPath[];  // path of "update.txt" on the update server
 extern const wchar_t kDefaultUpdateHost[];   // scheme and host, fixed at build time
+extern const wchar_t kServiceName[];         // "Sentry", stopped while the files are placed
+extern const wchar_t kPanelRestartArguments[];  // "regrun": the panel comes back hidden, as at logon
 
 // The receiver of WM_UPDATE_STATUS frees its text with this.
 void FreeStatusText(WPARAM wParam);
@@ -56,6 +59,11 @@ struct EngineSettings {
     ULONGLONG maxFileBytes = kMaxFileBytes;
     // MoveFileExW for the renames at the next start of Windows (Wine always schedules them).
     BOOL(WINAPI* moveFileEx)(const wchar_t* from, const wchar_t* to, DWORD flags) = MoveFileExW;
+    DWORD serviceWaitMs = 30000;     // for the service to stop, and to run again
+    // The opens of the rights check before an install (CheckInstallRights). A test plays a limited
+    // token here, which Wine cannot: it enforces no folder or service rights.
+    HANDLE(WINAPI* createFile)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileW;
+    SC_HANDLE(WINAPI* openService)(SC_HANDLE, LPCWSTR, DWORD) = OpenServiceW;
 
     // The program's own settings: the built-in host and public key.
     static EngineSettings Production();
@@ -88,9 +96,26 @@ public:
     BOOL DownloadFile(const wchar_t* url);
     BOOL DownloadFiles();
     BOOL InstallFiles();
-    // The whole update: download and check every file, stop the service, end the panel, install,
-    // record the version. Posts WM_UPDATE_FINISHED either way.
+    // Whether this process may do what an install does, asking without changing anything: add files
+    // to the program and the system folder, and stop and start the service (Vista/7; a service that
+    // is not installed needs nothing). ERROR_SUCCESS, or the first refusal with the folder it
+    // concerns (empty: the service). A refusal other than ERROR_ACCESS_DENIED wins: rights would not
+    // help there.
+    struct Rights {
+        DWORD error = ERROR_SUCCESS;
+        std::wstring folder;
+    };
+    Rights CheckInstallRights() const;
+    // The whole update: download and check every file, check the rights, stop the service (waited
+    // for), end the panel, install, record the version. A failure once either was stopped starts
+    // the service and the panel again. Posts WM_UPDATE_FINISHED either way, the text of how the
+    // run ended (Outcome) first.
     BOOL RunUpdate();
+    // After an install whose restart of Windows the user declines: the service this run stopped
+    // runs again. TRUE when it runs (or was not stopped by this run).
+    BOOL RestartService();
+    // How the last run ended, for the window's status line once the run has finished.
+    const wchar_t* Outcome() const { return outcome_; }
 
     // Set once by the worker before RunUpdate.
     void SetTargetWindow(HWND window) { target_ = window; }
@@ -144,7 +169,14 @@ private:
     // A file in use: a checked copy beside its target, renamed over it at the next start of Windows.
     bool ReplaceAtRestart(const PlannedFile& file, const wchar_t* source, const wchar_t* folder,
                           const wchar_t* destination);
-    void EndRunningPanel();
+    // TRUE when the panel ran and was ended (or asked to quit).
+    bool EndRunningPanel();
+    // Stops the service and waits, bounded, until it and its process have ended. ERROR_SUCCESS
+    // also when it was not installed or not running; stoppedService_ says whether it ran.
+    DWORD StopService();
+    // Starts the control panel of the program folder again, hidden as at logon.
+    bool RestartPanel();
+    void SetOutcome(const wchar_t* text);
     void ReadVersions(const Description& description);
     int BuildUpdateText(const Description& description);
     void PostStatus(const wchar_t* text);
@@ -177,6 +209,8 @@ private:
     HANDLE cancelEvent_;  // set with the request: ends the pause before a file at once
     CRITICAL_SECTION requestLock_;
     void* request_;  // HINTERNET of the download under way, NULL between downloads
+    bool stoppedService_;  // this run stopped a running service, which must run again
+    wchar_t outcome_[320];
 };
 
 }  // namespace refresher

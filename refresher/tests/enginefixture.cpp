@@ -9,6 +9,7 @@
 #include "corelib.h"
 #include "description.h"
 #include "prefs.h"
+#include "runningpanel.h"
 #include "services.h"
 
 namespace rt {
@@ -101,44 +102,58 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
-// ---- service recorder ------------------------------------------------------------------------
-namespace {
-const wchar_t kInprocKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32";
-const wchar_t kClassKey[] = L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT;
-}  // namespace
-
-ServiceRecorder::ServiceRecorder(const std::wstring& folder) : dir_(folder) {
-    CreateDirectoryW(dir_.c_str(), nullptr);
-    ok_ = CopyFileW(ts::InExeDir(L"corelib_cmdline_recorder.exe").c_str(), (dir_ + L"\\Sentry.exe").c_str(), FALSE) &&
-          ts::SetString(HKEY_CLASSES_ROOT, kInprocKey, L"", dir_ + L"\\Logontile.dll");
+// ---- service stand-in ------------------------------------------------------------------------
+ServiceStandIn::ServiceStandIn(const std::wstring& folder, bool slowStop) : record_(folder + L"\\service starts.txt") {
+    ts::RemoveService(refresher::kServiceName);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    DeleteFileW(record_.c_str());
+    std::wstring program = folder + L"\\Sentry.exe";
+    if (!CopyFileW(ts::InExeDir(L"refresher_testservice.exe").c_str(), program.c_str(), FALSE)) return;
+    std::wstring image = L"\"" + program + L"\" \"" + record_ + L"\"" + (slowStop ? L" slow" : L"");
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return;
+    SC_HANDLE service = CreateServiceW(manager, refresher::kServiceName, refresher::kServiceName, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    bool started = service && StartServiceW(service, 0, nullptr);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    ok_ = started && RunsAfter(1);
 }
 
-ServiceRecorder::~ServiceRecorder() { ts::DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey); }
+ServiceStandIn::~ServiceStandIn() { ts::RemoveService(refresher::kServiceName); }
 
-std::string ServiceRecorder::Arguments() {
-    std::wstring file = dir_ + L"\\cmdline.txt";
-    if (!ts::WaitFor([&] { return Exists(file); }, 15000)) return "";
-    std::string text = ts::ReadFileBytes(file);
-    DeleteFileW(file.c_str());
-    size_t a = text.find('\n');
-    size_t b = text.find('\n', a + 1);
-    return a == std::string::npos || b == std::string::npos ? "" : text.substr(a + 1, b - a - 1);
+DWORD ServiceStandIn::State() const { return ts::ServiceState(refresher::kServiceName); }
+
+size_t ServiceStandIn::Starts() const { return ts::SplitLines(ts::ReadFileBytes(record_)).size(); }
+
+bool ServiceStandIn::RunsAfter(size_t starts) const {
+    return ts::WaitFor([&] { return Starts() >= starts && State() == SERVICE_RUNNING; }, 15000) && Starts() == starts;
 }
 
-bool ServiceRecorder::NeverStarted() {
-    std::wstring file = dir_ + L"\\cmdline.txt";
-    if (Exists(file)) return false;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    bool running = false;
-    PROCESSENTRY32W pe = {};
-    pe.dwSize = sizeof(pe);
-    if (snap != INVALID_HANDLE_VALUE && Process32FirstW(snap, &pe)) {
-        do {
-            if (_wcsicmp(pe.szExeFile, L"Sentry.exe") == 0) running = true;
-        } while (Process32NextW(snap, &pe));
+bool PlacePanelProgram(const std::wstring& folder) {
+    return CopyFileW(ts::InExeDir(L"refresher_testpanel.exe").c_str(), (folder + L"\\Warden.exe").c_str(), FALSE) !=
+           FALSE;
+}
+
+std::vector<std::string> PanelStarts(const std::wstring& folder) {
+    return ts::SplitLines(ts::ReadFileBytes(folder + L"\\panel starts.txt"));
+}
+
+void EndStartedPanels() {
+    // The stand-in started as Warden.exe quits on "退出程序" and takes its window with it.
+    for (int i = 0; i < 10; ++i) {
+        HWND panel = FindRunningPanel();
+        if (!panel) return;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(panel, &pid);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+        PostMessageW(panel, WM_COMMAND, MAKEWPARAM(refresher::kPanelQuitCommand, 0), 0);
+        if (process) {
+            if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 9);
+            CloseHandle(process);
+        }
     }
-    if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
-    return !running && !Exists(file);
 }
 
 // ---- recorder --------------------------------------------------------------------------------

@@ -177,22 +177,34 @@ bool Exists(const std::wstring& path);
 // Names of the files (not folders) in a folder, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
-// The service program as Corelib finds it (beside the registered logon module, which is registered
-// into folder): the command-line recorder, which writes how it was started into cmdline.txt. The
-// registration is removed when the recorder goes.
-class ServiceRecorder {
+// The protection service as the engine finds it: the stand-in program installed as "Sentry" under
+// the real service control manager and started, its starts recorded in folder. Removed when it goes.
+class ServiceStandIn {
 public:
-    explicit ServiceRecorder(const std::wstring& folder);
-    ~ServiceRecorder();
+    // slowStop: it stays stopping for 1.5 s after the request.
+    explicit ServiceStandIn(const std::wstring& folder, bool slowStop = false);
+    ~ServiceStandIn();
+    // Installed and running, with its first start recorded.
     bool ok() const { return ok_; }
-    // The arguments of the one start, "" when none came within the bound; the record is then removed.
-    std::string Arguments();
-    // Not started at all: no record, and no such program running that could still write one.
-    bool NeverStarted();
+    DWORD State() const;
+    // The starts recorded so far.
+    size_t Starts() const;
+    // Waits (bounded) until it runs after exactly starts starts.
+    bool RunsAfter(size_t starts) const;
+    // Still running in its first start: the update never touched it.
+    bool Untouched() const { return State() == SERVICE_RUNNING && Starts() == 1; }
 
 private:
-    std::wstring dir_;
+    std::wstring record_;
     bool ok_ = false;
 };
+
+// The control panel as the engine starts it again: the stand-in panel as Warden.exe in folder. Each
+// start with "regrun" is recorded in folder's "panel starts.txt", and the started panel quits on
+// "退出程序" like the real one.
+bool PlacePanelProgram(const std::wstring& folder);
+std::vector<std::string> PanelStarts(const std::wstring& folder);
+// Ends a panel the engine started (it would otherwise stay until its own time limit).
+void EndStartedPanels();
 
 }  // namespace rt

@@ -23,7 +23,7 @@ using refresher::MainDlg;
 using rt::EngineTest;
 using rt::Exists;
 using rt::FileSpec;
-using rt::ServiceRecorder;
+using rt::ServiceStandIn;
 using ts::HttpReply;
 
 namespace {
@@ -357,7 +357,7 @@ TEST_F(RefresherWindow, OnlyTheWorkersOwnPostsDriveTheBarTheStatusAndTheEnd) {
         int shutdowns;
     } cases[] = {{false, IDOK, 0}, {true, IDNO, 0}, {true, IDYES, 1}};
     // A successful run stops the service: the command-line recorder plays it.
-    rt::ServiceRecorder service(root_ + L"\\服务");
+    rt::ServiceStandIn service(root_ + L"\\服务");
     ASSERT_TRUE(service.ok());
     // Text on the heap, as the status used to be posted: the window must neither show nor free it.
     const size_t textBytes = sizeof(L"伪造的状态");
@@ -520,7 +520,7 @@ TEST_F(RefresherWindow, CancelAndCloseDuringAStalledDownload) {
 TEST_F(RefresherWindow, CancelAndCloseWhileInstallingSayWhatThePcIsDoing) {
     rt::TestPanel panel(L"stubborn");
     ASSERT_TRUE(panel.started());
-    rt::ServiceRecorder service(root_ + L"\\服务");
+    rt::ServiceStandIn service(root_ + L"\\服务");
     ASSERT_TRUE(service.ok());
     ServeFiles(files_);
     Publish(Offer("1", files_));

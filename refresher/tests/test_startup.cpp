@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "corelib.h"
+#include "elevation.h"
 #include "runningpanel.h"
 #include "services.h"
 #include "startup.h"
@@ -362,6 +363,78 @@ TEST_F(RefresherStartup, FinishedUpdateAsksOrReports) {
     EXPECT_TRUE(log_.opened.empty());
 }
 
+// The elevation seams play a token that is limited or elevated; the rights check plays the denial.
+BOOL g_elevated = FALSE;
+bool g_acceptElevation = true;
+std::vector<std::wstring> g_relaunches;  // "verb|parameters"
+BOOL FakeElevation(BOOL* elevated) {
+    *elevated = g_elevated;
+    return TRUE;
+}
+BOOL WINAPI FakeRelaunch(SHELLEXECUTEINFOW* info) {
+    g_relaunches.push_back(std::wstring(info->lpVerb ? info->lpVerb : L"") + L"|" +
+                           (info->lpParameters ? info->lpParameters : L""));
+    if (g_acceptElevation) return TRUE;
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
+const wchar_t* g_deniedFolder = nullptr;
+HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE pattern) {
+    if (g_deniedFolder && _wcsicmp(name, g_deniedFolder) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(name, access, share, security, disposition, flags, pattern);
+}
+
+// An offer that this process could not install asks for elevation before any window, as the panel does.
+TEST_F(RefresherStartup, InstallThatLacksRightsAsksForElevationFirst) {
+    ts::Restore<appcommon::ElevationSeams> restore(appcommon::g_elevationSeams);
+    appcommon::g_elevationSeams.queryElevation = FakeElevation;
+    appcommon::g_elevationSeams.shellExecuteEx = FakeRelaunch;
+    struct Case {
+        const char* what;
+        const wchar_t* line;
+        BOOL elevated;
+        bool denied;  // the program folder refuses new files
+        bool accept;
+        bool relaunch;
+        int windows;
+        size_t boxes;  // the note that the install needs the rights
+    } cases[] = {
+        {"limited, lacking, accepted", L"manual", FALSE, true, true, true, 0, 0},
+        {"limited, lacking, auto", L"auto", FALSE, true, true, true, 0, 0},
+        {"limited, lacking, declined", L"manual", FALSE, true, false, true, 1, 1},
+        {"limited, with the rights", L"manual", FALSE, false, true, false, 1, 0},
+        {"elevated, lacking", L"manual", TRUE, true, true, false, 1, 0},
+    };
+    Publish(Description("2.0", "1"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_elevated = c.elevated;
+        g_acceptElevation = c.accept;
+        g_relaunches.clear();
+        log_.boxes.clear();
+        log_.windows = 0;
+        refresher::EngineSettings s = Settings();
+        s.createFile = DenyingCreateFile;
+        g_deniedFolder = c.denied ? program_.c_str() : nullptr;
+        refresher::CUpdateEngine engine(s);
+        ASSERT_TRUE(engine.InitPaths());
+        ASSERT_TRUE(engine.GetUpdateInfo());
+        EXPECT_EQ(refresher::RunUpdater(c.line, &engine, FakeWindow()), 0);
+        g_deniedFolder = nullptr;
+        EXPECT_EQ(g_relaunches, c.relaunch ? std::vector<std::wstring>{L"runas|" + std::wstring(c.line)}
+                                           : std::vector<std::wstring>{});
+        EXPECT_EQ(log_.windows, c.windows);
+        EXPECT_EQ(log_.boxes.size(), c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(log_.boxes[0], Box(refresher::kElevationRefusedText, MB_OK | MB_ICONINFORMATION));
+        }
+    }
+}
+
 // The test build of Refresher.exe in an install folder of its own, reaching the built-in host through
 // the registry proxy, with a panel and a same-titled window without the property in this process.
 class RefresherProgram : public EngineTest {
@@ -543,15 +616,26 @@ void StorePanelRecord() {
 
 // The panel starts the updater with "auto"; the updater finds the offer on its built-in host through
 // the proxy, the user clicks "下载" in its window, and the worker ends the real panel, stops the service,
-// places the files and records the version; "No" to the restart closes the window.
+// places the files and records the version; "No" to the restart starts the service again and closes
+// the window.
 TEST_F(RefresherProgram, UpdateEndToEndWithTheRealPanelRunning) {
     struct SettingsReset {
         SettingsReset() { ts::ResetSettings(); }
         ~SettingsReset() { ts::ResetSettings(); }
     } reset;
     StorePanelRecord();
-    // The service program as Corelib finds it: beside the logon module registered in the install folder.
-    ServiceRecorder service(program_);
+    // The install folder as the panel finds it: beside the logon module registered there.
+    struct Registration {
+        explicit Registration(const std::wstring& folder) {
+            ok = ts::SetString(HKEY_CLASSES_ROOT, L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT L"\\InprocServer32", L"",
+                               folder + L"\\Logontile.dll");
+        }
+        ~Registration() { ts::DeleteKeyTree(HKEY_CLASSES_ROOT, L"CLSID\\" CORELIB_PROVIDER_CLSID_TEXT); }
+        bool ok = false;
+    } registration(program_);
+    ASSERT_TRUE(registration.ok);
+    // The service as the engine finds it under the service control manager, running.
+    ServiceStandIn service(root_ + L"\\服务");
     ASSERT_TRUE(service.ok());
     // A file of many blocks, so that the bar moves through steps; the panel's own program among them.
     std::string panelProgram;
@@ -640,7 +724,8 @@ TEST_F(RefresherProgram, UpdateEndToEndWithTheRealPanelRunning) {
     // the shell (Wine drops a destroyed window's icons as well, so only the exit code tells the two apart).
     EXPECT_EQ(panel.process().Wait(15000), 0u);
     EXPECT_FALSE(TrayIconShown(panel.window()));
-    EXPECT_EQ(service.Arguments(), "/stop");
+    // Stopped for the install, and started again after "No" to the restart.
+    EXPECT_TRUE(service.RunsAfter(2)) << service.Starts();
     EXPECT_EQ(ts::ReadFileBytes(program_ + L"\\Warden.exe"), panelProgram);
     EXPECT_EQ(ts::ReadFileBytes(program_ + L"\\Readme.txt"), "readme-2");
     EXPECT_EQ(InstalledVersion(), L"2.0");

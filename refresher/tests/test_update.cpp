@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include "corelib.h"
+#include "runningpanel.h"
+#include "startup.h"
 #include "services.h"
 #include "updateworker.h"
 
@@ -19,17 +21,18 @@ const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session 
 
 class RefresherUpdate : public EngineTest {
 protected:
-    // Every run stops the service through Corelib: never the real service program of the build.
+    // Every run stops the service through the service control manager: the stand-in, running.
     void SetUp() override {
         EngineTest::SetUp();
-        service_.reset(new ServiceRecorder(root_ + L"\\服务"));
+        service_.reset(new ServiceStandIn(root_ + L"\\服务"));
         ASSERT_TRUE(service_->ok());
     }
     void TearDown() override {
+        EndStartedPanels();
         service_.reset();
         EngineTest::TearDown();
     }
-    std::unique_ptr<ServiceRecorder> service_;
+    std::unique_ptr<ServiceStandIn> service_;
     std::vector<FileSpec> ThreeFiles() {
         return {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""},
                 {"Manual.chm", "readme-2", true, ""}};
@@ -90,7 +93,6 @@ TEST_F(RefresherUpdate, CountOutsideItsRangeFetchesNothing) {
 }
 
 TEST_F(RefresherUpdate, MissingFileStopsBeforeAnythingIsStoppedOrInstalled) {
-    ServiceRecorder& service = *service_;
     TestPanel panel(L"panel");
     ASSERT_TRUE(panel.started());
     WriteInstalledVersion(L"1.0");
@@ -104,7 +106,7 @@ TEST_F(RefresherUpdate, MissingFileStopsBeforeAnythingIsStoppedOrInstalled) {
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
     EXPECT_FALSE(Exists(program_ + L"\\Sentry.exe"));
     EXPECT_TRUE(Exists(download_ + L"\\Sentry.exe"));  // the first file stays downloaded
-    EXPECT_TRUE(service.NeverStarted());
+    EXPECT_TRUE(service_->Untouched());
     EXPECT_TRUE(panel.Running());
     EXPECT_FALSE(panel.GotQuit());
 }
@@ -123,7 +125,8 @@ TEST_F(RefresherUpdate, OnlyASignedDescriptionAndCheckedFilesAreInstalled) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::wstring name(c.what, c.what + strlen(c.what));
-        ServiceRecorder& service = *service_;
+        const DWORD stateBefore = service_->State();
+        const size_t startsBefore = service_->Starts();
         DeleteFileW((program_ + L"\\Config.ini").c_str());
         DeleteFileW((program_ + L"\\Sentry.exe").c_str());
         DeleteFileW((program_ + L"\\Warden.exe").c_str());
@@ -146,9 +149,11 @@ TEST_F(RefresherUpdate, OnlyASignedDescriptionAndCheckedFilesAreInstalled) {
         EXPECT_EQ(Installed("Warden.exe", "warden-2"), c.installs);
         EXPECT_EQ(ts::Narrow(InstalledVersion()), c.installs ? "2.0" : "");
         if (c.installs) {
-            EXPECT_EQ(service.Arguments(), "/stop");
+            // Stopped, and waited for: it runs again only after the question about the restart.
+            EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
         } else {
-            EXPECT_TRUE(service.NeverStarted());
+            EXPECT_EQ(service_->State(), stateBefore);
+            EXPECT_EQ(service_->Starts(), startsBefore);
         }
         // A file that failed its check is not kept for a later install.
         if (std::string(c.what) == "wrong file digest") {
@@ -185,6 +190,11 @@ TEST_F(RefresherUpdate, DeclaredSizesBoundEachFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        if (service_->State() != SERVICE_RUNNING) {
+            service_.reset();  // removes the service, which the new stand-in installs again
+            service_.reset(new ServiceStandIn(root_ + L"\\服务"));
+            ASSERT_TRUE(service_->ok());
+        }
         WriteInstalledVersion(L"1.0");
         DeleteFileW((program_ + L"\\Sentry.exe").c_str());
         DeleteFileW((download_ + L"\\Sentry.exe").c_str());
@@ -200,11 +210,11 @@ TEST_F(RefresherUpdate, DeclaredSizesBoundEachFile) {
         EXPECT_EQ(Installed("Sentry.exe", content), c.installs);
         EXPECT_EQ(ts::Narrow(InstalledVersion()), c.installs ? "2.0" : "1.0");
         if (c.installs) {
-            EXPECT_EQ(service_->Arguments(), "/stop");
+            EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));  // left to the caller's restart
         } else {
             EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe"));
             EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe.part"));
-            EXPECT_TRUE(service_->NeverStarted());
+            EXPECT_TRUE(service_->Untouched());
         }
     }
 }
@@ -363,6 +373,7 @@ TEST_F(RefresherUpdate, ReplacementThatCannotBeScheduledFailsTheRun) {
         ASSERT_TRUE(ts::WriteFileBytes(held, "old"));
         WriteInstalledVersion(L"1.0");
         std::vector<std::wstring> before = FilesIn(*c.folder);
+        const size_t starts = service_->Starts();
         HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         std::vector<FileSpec> files = {{c.name, "new", true, ""}};
@@ -382,22 +393,31 @@ TEST_F(RefresherUpdate, ReplacementThatCannotBeScheduledFailsTheRun) {
         EXPECT_EQ(ts::ReadFileBytes(held), "old");
         EXPECT_EQ(FilesIn(*c.folder), before);
         EXPECT_EQ(renames.SourceFor(held), L"");
-        EXPECT_EQ(service_->Arguments(), "/stop");
+        // Stopped for the install and running again after it failed.
+        EXPECT_TRUE(service_->RunsAfter(starts + 1)) << service_->Starts();
     }
 }
 
 TEST_F(RefresherUpdate, FileThatCannotBePlacedFailsTheRun) {
+    TestPanel panel(L"panel");
+    ASSERT_TRUE(panel.started());
     WriteInstalledVersion(L"1.0");
     system_ = root_ + L"\\no such folder";
     Offer({{"Corelib.dll", "library-2", true, ""}, {"Sentry.exe", "sentry-2", true, ""}});
     EXPECT_FALSE(Engine().RunUpdate());
     EXPECT_EQ(recorder_.Finished(), 0);
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
-    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));  // the others are still placed
+    // Found before anything is stopped or placed: no half-installed product.
+    EXPECT_FALSE(Exists(program_ + L"\\Sentry.exe"));
+    EXPECT_TRUE(service_->Untouched());
+    EXPECT_TRUE(panel.Running());
+    EXPECT_FALSE(panel.GotQuit());
+    EXPECT_NE(std::wstring(Engine().Outcome()).find(system_), std::wstring::npos) << ts::Narrow(Engine().Outcome());
+    std::vector<std::wstring> s = recorder_.Statuses();
+    EXPECT_NE(std::find(s.begin(), s.end(), std::wstring(Engine().Outcome())), s.end());
 }
 
 TEST_F(RefresherUpdate, EndsOnlyTheRunningPanel) {
-    ServiceRecorder& service = *service_;
     TestPanel lookalike(L"plain");  // same title, no property: an Explorer window of a folder so named
     TestPanel panel(L"panel");
     ASSERT_TRUE(lookalike.started());
@@ -408,7 +428,18 @@ TEST_F(RefresherUpdate, EndsOnlyTheRunningPanel) {
     EXPECT_EQ(panel.ExitCode(), 0u);  // it quit by itself
     EXPECT_TRUE(lookalike.Running());
     EXPECT_FALSE(lookalike.GotQuit());
-    EXPECT_EQ(service.Arguments(), "/stop");
+    EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// The files are placed only once the service and its process have ended, however long that takes.
+TEST_F(RefresherUpdate, ServiceThatStopsSlowlyIsWaitedFor) {
+    service_.reset();
+    service_.reset(new ServiceStandIn(root_ + L"\\服务", true));
+    ASSERT_TRUE(service_->ok());
+    Offer({{"Manual.chm", "manual-2", true, ""}});
+    ASSERT_TRUE(Engine().RunUpdate());
+    EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(Installed("Manual.chm", "manual-2"));
 }
 
 TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
@@ -466,7 +497,7 @@ TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
     EXPECT_FALSE(Exists(download_ + L"\\Sentry.exe"));
     EXPECT_EQ(Asked(), (std::vector<std::string>{"Sentry.exe"}));
     // The PC stays protected: the service is not stopped, the panel not asked to quit.
-    EXPECT_TRUE(service_->NeverStarted());
+    EXPECT_TRUE(service_->Untouched());
     EXPECT_TRUE(panel.Running());
     EXPECT_FALSE(panel.GotQuit());
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "");
@@ -512,7 +543,7 @@ TEST_F(RefresherUpdate, CancelDuringThePauseBeforeAFileEndsItAtOnce) {
     EXPECT_FALSE(worker.Running());
     EXPECT_TRUE(Asked().empty());
     EXPECT_EQ(recorder_.Finished(), -1);
-    EXPECT_TRUE(service_->NeverStarted());
+    EXPECT_TRUE(service_->Untouched());
 
     // A worker left running when the window goes is stopped before the engine is freed.
     recorder_.Flush();
@@ -552,6 +583,202 @@ TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
     EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
     EXPECT_EQ(ts::Narrow(InstalledVersion()), "2.0");
     EXPECT_FALSE(engine.Installing());
+}
+
+// The rights check plays a limited token: Wine enforces no folder or service rights.
+const wchar_t* g_deniedFolder = nullptr;
+HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE pattern) {
+    if (g_deniedFolder && _wcsicmp(name, g_deniedFolder) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(name, access, share, security, disposition, flags, pattern);
+}
+SC_HANDLE WINAPI DenyingOpenService(SC_HANDLE, LPCWSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+TEST_F(RefresherUpdate, RightsThatAreMissingStopAndPlaceNothing) {
+    struct Case {
+        const char* what;
+        bool programFolder, systemFolder, service;
+        const wchar_t* says;  // in the outcome
+    } cases[] = {
+        {"program folder", true, false, false, L"没有权限写入文件夹 "},
+        {"system folder", false, true, false, L"没有权限写入文件夹 "},
+        {"service", false, false, true, L"没有权限停止保护服务"},
+    };
+    TestPanel panel(L"panel");
+    ASSERT_TRUE(panel.started());
+    WriteInstalledVersion(L"1.0");
+    std::vector<FileSpec> files = {{"Corelib.dll", "library-2", true, ""}, {"Sentry.exe", "sentry-2", true, ""}};
+    Offer(files);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        refresher::EngineSettings s = Settings();
+        s.createFile = DenyingCreateFile;
+        if (c.service) s.openService = DenyingOpenService;
+        g_deniedFolder = c.programFolder ? program_.c_str() : c.systemFolder ? system_.c_str() : nullptr;
+        refresher::CUpdateEngine engine(s);
+        ASSERT_TRUE(engine.InitPaths());
+        engine.SetTargetWindow(recorder_.window());
+        EXPECT_FALSE(engine.RunUpdate());
+        g_deniedFolder = nullptr;
+        EXPECT_EQ(recorder_.Finished(), 0);
+        std::wstring outcome = engine.Outcome();
+        EXPECT_EQ(outcome.find(c.says), 0u) << ts::Narrow(outcome);
+        if (!c.service) {
+            EXPECT_NE(outcome.find(c.programFolder ? program_ : system_), std::wstring::npos) << ts::Narrow(outcome);
+        }
+        std::vector<std::wstring> st = recorder_.Statuses();
+        EXPECT_EQ(st.back(), outcome);
+        EXPECT_FALSE(Exists(program_ + L"\\Sentry.exe"));
+        EXPECT_FALSE(Exists(system_ + L"\\Corelib.dll"));
+        EXPECT_EQ(ts::Narrow(InstalledVersion()), "1.0");
+        EXPECT_TRUE(service_->Untouched());
+        EXPECT_TRUE(panel.Running());
+        EXPECT_FALSE(panel.GotQuit());
+    }
+    // With the rights, the same offer installs.
+    EXPECT_TRUE(Engine().RunUpdate());
+    EXPECT_TRUE(Installed("Sentry.exe", "sentry-2"));
+}
+
+// Whatever fails once the service is stopped and the panel ended, both run again, and the window
+// is told so.
+TEST_F(RefresherUpdate, FailureOnceStoppedStartsServiceAndPanelAgain) {
+    enum class Fault { VersionNotRecorded, FileChangedAfterItsCheck };
+    struct Case {
+        const char* what;
+        Fault fault;
+        const wchar_t* panelMode;  // nullptr: no panel runs
+        const wchar_t* outcome;
+    } cases[] = {
+        {"version cannot be recorded", Fault::VersionNotRecorded, L"panel", L"更新失败，已重新启动保护服务和控制面板"},
+        {"version cannot be recorded, no panel", Fault::VersionNotRecorded, nullptr, L"更新失败，已重新启动保护服务"},
+        {"file changed after its check", Fault::FileChangedAfterItsCheck, L"stubborn",
+         L"更新失败，已重新启动保护服务和控制面板"},
+    };
+    ASSERT_TRUE(PlacePanelProgram(program_));
+    const std::vector<FileSpec> files = {{"Manual.chm", "manual-2", true, ""}, {"Readme.txt", "readme-2", true, ""}};
+    const std::wstring settings = program_ + L"\\Config.ini";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t starts = service_->Starts();
+        const size_t panelStarts = PanelStarts(program_).size();
+        DeleteFileW(settings.c_str());
+        RemoveDirectoryW(settings.c_str());
+        // A folder where the settings file belongs: the version cannot be written.
+        if (c.fault == Fault::VersionNotRecorded) {
+            ASSERT_TRUE(CreateDirectoryW(settings.c_str(), nullptr));
+        }
+        std::unique_ptr<TestPanel> panel;
+        if (c.panelMode) {
+            panel.reset(new TestPanel(c.panelMode));
+            ASSERT_TRUE(panel->started());
+        }
+        Offer(files);
+        refresher::EngineSettings s = Settings();
+        s.panelQuitWaitMs = 3000;
+        refresher::CUpdateEngine engine(s);
+        ASSERT_TRUE(engine.InitPaths());
+        refresher::CUpdateWorker worker(&engine);
+        Following following(recorder_, &worker);
+        ASSERT_TRUE(worker.Start(recorder_.window()));
+        if (c.fault == Fault::FileChangedAfterItsCheck) {
+            // The stubborn panel holds the run after the service's stop: the checked file changes then.
+            ASSERT_TRUE(ts::WaitFor([&] { return panel->GotQuit(); }, 15000));
+            EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
+            ASSERT_TRUE(ts::WriteFileBytes(download_ + L"\\Readme.txt", "readme-X"));
+        }
+        ASSERT_TRUE(worker.Wait(30000));
+        EXPECT_FALSE(worker.LastResult());
+        EXPECT_EQ(recorder_.Finished(), 0);
+        EXPECT_NE(ts::Narrow(InstalledVersion()), "2.0");
+        EXPECT_FALSE(Installed("Readme.txt", "readme-X"));
+        EXPECT_EQ(std::wstring(engine.Outcome()), c.outcome);
+        std::vector<std::wstring> st = recorder_.Statuses();
+        EXPECT_EQ(st.back(), c.outcome);
+        // The service was stopped and runs again: a start of its own after the stop.
+        EXPECT_TRUE(service_->RunsAfter(starts + 1)) << service_->Starts();
+        if (c.panelMode) {
+            EXPECT_TRUE(ts::WaitFor([&] { return PanelStarts(program_).size() == panelStarts + 1; }, 10000));
+            EXPECT_EQ(PanelStarts(program_).back(), "regrun");
+            EXPECT_TRUE(ts::WaitFor([&] { return FindRunningPanel() != nullptr; }, 10000));
+            panel.reset();
+            EndStartedPanels();
+        } else {
+            EXPECT_EQ(PanelStarts(program_).size(), panelStarts);
+        }
+        RemoveDirectoryW(settings.c_str());
+    }
+}
+
+int g_boxAnswer = IDNO;
+std::vector<std::wstring> g_boxes;
+int g_shutdowns = 0;
+int AnsweringBox(HWND, const wchar_t* text, const wchar_t*, UINT) {
+    g_boxes.push_back(text);
+    return g_boxAnswer;
+}
+BOOL CountedShutdown(HWND) {
+    ++g_shutdowns;
+    return TRUE;
+}
+
+// After a successful install: "No" to the restart starts the stopped service again at once.
+TEST_F(RefresherUpdate, DeclinedRestartStartsTheServiceAgain) {
+    ts::Restore<refresher::UpdaterSeams> restore(refresher::Seams());
+    refresher::Seams().messageBox = AnsweringBox;
+    refresher::Seams().shutdownDialog = CountedShutdown;  // never the real one
+    struct Case {
+        const char* what;
+        int answer;
+        bool programGone;  // the service's program cannot be started
+        const wchar_t* status;
+        DWORD state;
+        size_t boxes;
+        int shutdowns;
+    } cases[] = {
+        {"declined", IDNO, false, refresher::kServiceBackText, SERVICE_RUNNING, 1, 0},
+        {"restart now", IDYES, false, L"更新成功", SERVICE_STOPPED, 1, 1},
+        {"declined, service cannot start", IDNO, true, refresher::kServiceNotBackText, SERVICE_STOPPED, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (service_->State() != SERVICE_RUNNING) {
+            service_.reset();  // removes the service, which the new stand-in installs again
+            service_.reset(new ServiceStandIn(root_ + L"\\服务"));
+            ASSERT_TRUE(service_->ok());
+        }
+        const size_t starts = service_->Starts();
+        g_boxAnswer = c.answer;
+        g_boxes.clear();
+        g_shutdowns = 0;
+        Offer({{"Manual.chm", "manual-2", true, ""}});
+        ASSERT_TRUE(Engine().RunUpdate());
+        EXPECT_EQ(service_->State(), static_cast<DWORD>(SERVICE_STOPPED));
+        if (c.programGone) {
+            ASSERT_TRUE(DeleteFileW((root_ + L"\\服务\\Sentry.exe").c_str()));
+        }
+        std::wstring status;
+        EXPECT_TRUE(refresher::ReportFinished(nullptr, TRUE, &status, &Engine()));
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(g_boxes.size(), c.boxes);
+        if (c.boxes > 1 && g_boxes.size() > 1) {
+            EXPECT_EQ(g_boxes[1], refresher::kServiceNotBackText);
+        }
+        EXPECT_EQ(g_shutdowns, c.shutdowns);
+        if (c.state == SERVICE_RUNNING) {
+            EXPECT_TRUE(service_->RunsAfter(starts + 1));
+        } else {
+            EXPECT_EQ(service_->State(), c.state);
+            EXPECT_EQ(service_->Starts(), starts);
+        }
+        WriteInstalledVersion(L"1.0");
+    }
 }
 
 }  // namespace

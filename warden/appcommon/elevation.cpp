@@ -62,15 +62,22 @@ LONG ProbeSettingsKey() {
 
 }  // namespace
 
-bool NeedsElevation() {
+bool CanBeElevated() {
     BOOL elevated = FALSE;
     // Without an answer about elevation a restart could not know it is the elevated copy: never.
-    if (!g_elevationSeams.queryElevation(&elevated) || elevated) return false;
-    return g_elevationSeams.probeSettingsKey() == ERROR_ACCESS_DENIED;
+    return g_elevationSeams.queryElevation(&elevated) && !elevated;
+}
+
+bool NeedsElevation() {
+    return CanBeElevated() && g_elevationSeams.probeSettingsKey() == ERROR_ACCESS_DENIED;
 }
 
 ElevationResult ElevateIfNeeded(const wchar_t* arguments) {
     if (!NeedsElevation()) return {ElevationStep::kGoOn, 0};
+    return RelaunchElevated(arguments);
+}
+
+ElevationResult RelaunchElevated(const wchar_t* arguments) {
     wchar_t path[MAX_PATH + 1] = {};
     DWORD n = g_elevationSeams.getModuleFileName(nullptr, path, MAX_PATH + 1);
     // A cut path would start another program elevated.

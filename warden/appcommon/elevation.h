@@ -49,7 +49,15 @@ constexpr int kElevationRefusedString = 202;
 // elevation.
 bool NeedsElevation();
 
+// True when this process runs with a token that elevation would raise: not elevated, on a system that
+// knows elevation. An elevated copy answers false, so it never starts another.
+bool CanBeElevated();
+
 // Starts this program again elevated ("runas"), with the same arguments, when NeedsElevation().
 ElevationResult ElevateIfNeeded(const wchar_t* arguments);
+
+// Starts this program again elevated ("runas") with the given arguments, whatever the rights: for a
+// caller that judged the rights by a probe of its own. kRelaunched or kRefused.
+ElevationResult RelaunchElevated(const wchar_t* arguments);
 
 }  // namespace appcommon
