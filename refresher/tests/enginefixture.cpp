@@ -102,6 +102,17 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+// Refuses the open of one folder, as a limited token would: Wine enforces no folder rights.
+const wchar_t* g_deniedFolder = nullptr;
+HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE pattern) {
+    if (g_deniedFolder && _wcsicmp(name, g_deniedFolder) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(name, access, share, security, disposition, flags, pattern);
+}
+
 // ---- service stand-in ------------------------------------------------------------------------
 ServiceStandIn::ServiceStandIn(const std::wstring& folder, bool slowStop) : record_(folder + L"\\service starts.txt") {
     ts::RemoveService(refresher::kServiceName);

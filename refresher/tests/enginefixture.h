@@ -177,6 +177,12 @@ bool Exists(const std::wstring& path);
 // Names of the files (not folders) in a folder, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
+// CreateFileW for the rights check before an install, refusing g_deniedFolder (when set) with
+// ERROR_ACCESS_DENIED.
+extern const wchar_t* g_deniedFolder;
+HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE pattern);
+
 // The protection service as the engine finds it: the stand-in program installed as "Sentry" under
 // the real service control manager and started, its starts recorded in folder. Removed when it goes.
 class ServiceStandIn {

@@ -378,15 +378,6 @@ BOOL WINAPI FakeRelaunch(SHELLEXECUTEINFOW* info) {
     SetLastError(ERROR_CANCELLED);
     return FALSE;
 }
-const wchar_t* g_deniedFolder = nullptr;
-HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                DWORD disposition, DWORD flags, HANDLE pattern) {
-    if (g_deniedFolder && _wcsicmp(name, g_deniedFolder) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileW(name, access, share, security, disposition, flags, pattern);
-}
 
 // An offer that this process could not install asks for elevation before any window, as the panel does.
 TEST_F(RefresherStartup, InstallThatLacksRightsAsksForElevationFirst) {

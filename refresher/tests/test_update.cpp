@@ -33,6 +33,13 @@ protected:
         EngineTest::TearDown();
     }
     std::unique_ptr<ServiceStandIn> service_;
+    // The service running, as a fresh stand-in where a run before left it stopped.
+    bool ServiceRuns() {
+        if (service_->State() == SERVICE_RUNNING) return true;
+        service_.reset();  // removes the service, which the new stand-in installs again
+        service_.reset(new ServiceStandIn(root_ + L"\\服务"));
+        return service_->ok();
+    }
     std::vector<FileSpec> ThreeFiles() {
         return {{"Sentry.exe", "sentry-2", true, ""}, {"Warden.exe", "warden-2", true, ""},
                 {"Manual.chm", "readme-2", true, ""}};
@@ -190,11 +197,7 @@ TEST_F(RefresherUpdate, DeclaredSizesBoundEachFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (service_->State() != SERVICE_RUNNING) {
-            service_.reset();  // removes the service, which the new stand-in installs again
-            service_.reset(new ServiceStandIn(root_ + L"\\服务"));
-            ASSERT_TRUE(service_->ok());
-        }
+        ASSERT_TRUE(ServiceRuns());
         WriteInstalledVersion(L"1.0");
         DeleteFileW((program_ + L"\\Sentry.exe").c_str());
         DeleteFileW((download_ + L"\\Sentry.exe").c_str());
@@ -586,15 +589,6 @@ TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
 }
 
 // The rights check plays a limited token: Wine enforces no folder or service rights.
-const wchar_t* g_deniedFolder = nullptr;
-HANDLE WINAPI DenyingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                DWORD disposition, DWORD flags, HANDLE pattern) {
-    if (g_deniedFolder && _wcsicmp(name, g_deniedFolder) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileW(name, access, share, security, disposition, flags, pattern);
-}
 SC_HANDLE WINAPI DenyingOpenService(SC_HANDLE, LPCWSTR, DWORD) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
@@ -748,11 +742,7 @@ TEST_F(RefresherUpdate, DeclinedRestartStartsTheServiceAgain) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (service_->State() != SERVICE_RUNNING) {
-            service_.reset();  // removes the service, which the new stand-in installs again
-            service_.reset(new ServiceStandIn(root_ + L"\\服务"));
-            ASSERT_TRUE(service_->ok());
-        }
+        ASSERT_TRUE(ServiceRuns());
         const size_t starts = service_->Starts();
         g_boxAnswer = c.answer;
         g_boxes.clear();

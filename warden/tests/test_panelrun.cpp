@@ -312,7 +312,9 @@ TEST_F(PanelRun, LogonManagementRegistersTheModuleOfTheReportedVersion) {
         ASSERT_NE(warden.WaitWindow(panelrun::IsPanel), nullptr);
 
         ASSERT_EQ(Probe(L"command:" + std::to_wstring(kCmdLogonManagement)).exitCode, 0u);
-        ASSERT_TRUE(ts::PumpUntil([&] { return Balloons(folder).size() == 1; }, 5000));
+        // The balloon comes after the service's start or stop, which runs Sentry.exe: on a loaded
+        // machine Wine can take seconds to start it.
+        ASSERT_TRUE(ts::PumpUntil([&] { return Balloons(folder).size() == 1; }, 20000));
         EXPECT_EQ(Switch(L"QJ_EnableTolven"), 1u);
         EXPECT_EQ(Balloons(folder)[0], c.onText);
         std::wstring gina, provider;
@@ -330,7 +332,7 @@ TEST_F(PanelRun, LogonManagementRegistersTheModuleOfTheReportedVersion) {
         EXPECT_EQ(menu.checks, 1) << "only logon management is checked";
 
         ASSERT_EQ(Probe(L"command:" + std::to_wstring(kCmdLogonManagement)).exitCode, 0u);
-        ASSERT_TRUE(ts::PumpUntil([&] { return Balloons(folder).size() == 2; }, 5000));
+        ASSERT_TRUE(ts::PumpUntil([&] { return Balloons(folder).size() == 2; }, 20000));
         EXPECT_EQ(Switch(L"QJ_EnableTolven"), 0u);
         EXPECT_EQ(Balloons(folder)[1], c.offText);
         EXPECT_FALSE(ts::ValueExists(HKEY_LOCAL_MACHINE, kWinlogonKey, L"ginadll"));
