@@ -112,7 +112,7 @@ TEST(LogontileUnderLogonUiHost, ProviderIsCreatedThroughTheFactory) {
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0u) << run.log;
     EXPECT_TRUE(Logged(run, "CALL SetUsageScenario scenario=credui hr=0x80004001"));
-    EXPECT_EQ(install.ServiceArguments(10000), "/start");
+    EXPECT_EQ(install.ServiceArguments(30000), "/start");
 
     run = RunHost(L"--dll LogontileTest.dll provider logon provider unlock provider change-password provider 5");
     ASSERT_TRUE(run.started);
@@ -320,7 +320,7 @@ TEST_P(LogontileHostScenario, Runs) {
         EXPECT_EQ(reason, 0x80020003u);
     }
     EXPECT_EQ(std::wstring(lt::StoredRecord().lpUserPWD), s.storedAfter);
-    EXPECT_EQ(install.ServiceArguments(10000), "/start");
+    EXPECT_EQ(install.ServiceArguments(30000), "/start") << run.log;
     ts::DeleteKeyTree(HKEY_CURRENT_USER, LOGONTILE_TEST_SHUTDOWN_KEY);
 }
 

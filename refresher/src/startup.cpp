@@ -45,6 +45,8 @@ BOOL RealShutdownDialog(HWND owner) {
     return proc ? TRUE : FALSE;
 }
 
+BOOL RealShuttingDown() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0 ? TRUE : FALSE; }
+
 }  // namespace
 
 UpdaterSeams RealSeams() {
@@ -52,6 +54,7 @@ UpdaterSeams RealSeams() {
     s.messageBox = SkinnedMessageBox;
     s.shellExecute = RealShellExecute;
     s.shutdownDialog = RealShutdownDialog;
+    s.shuttingDown = RealShuttingDown;
     s.window = MainWindow;
     s.engineSettings = EngineSettings::Production;
     return s;
@@ -142,15 +145,18 @@ Offer OpenOffer(CUpdateEngine* engine, HWND owner) {
 BOOL ReportFinished(HWND owner, BOOL success, std::wstring* status, CUpdateEngine* engine) {
     if (success) {
         if (status) *status = L"更新成功";
-        if (Seams().messageBox(owner, kSuccessText, kCaption, MB_YESNO | MB_ICONINFORMATION) == IDYES) {
-            Seams().shutdownDialog(nullptr);
-        } else if (engine) {
-            // No restart soon: the service the run stopped must not wait for one.
+        const bool restartChosen =
+            Seams().messageBox(owner, kSuccessText, kCaption, MB_YESNO | MB_ICONINFORMATION) == IDYES;
+        if (restartChosen) Seams().shutdownDialog(nullptr);
+        // The shut-down dialog can be cancelled, or left with another choice than a restart: unless
+        // Windows is on its way down, the service the run stopped must not wait for a restart.
+        if (engine && !(restartChosen && Seams().shuttingDown())) {
             if (engine->RestartService()) {
                 if (status) *status = kServiceBackText;
             } else {
                 if (status) *status = kServiceNotBackText;
-                Seams().messageBox(owner, kServiceNotBackText, kCaption, MB_OK | MB_ICONWARNING);
+                if (!Seams().shuttingDown())
+                    Seams().messageBox(owner, kServiceNotBackText, kCaption, MB_OK | MB_ICONWARNING);
             }
         }
         return TRUE;

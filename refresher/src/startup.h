@@ -86,6 +86,8 @@ struct UpdaterSeams {
     // shell32's export by ordinal 60, the Windows shut-down dialog. FALSE when it cannot be found.
     // Never run for real in a test: it ends every process of the session.
     BOOL (*shutdownDialog)(HWND owner);
+    // Whether Windows has begun to shut down or restart (GetSystemMetrics's SM_SHUTTINGDOWN).
+    BOOL (*shuttingDown)();
     // The window wWinMain runs: the skinned MainDlg.
     IUpdaterWindow* (*window)();
     // The engine settings of the program: the built-in host and key.
@@ -100,7 +102,7 @@ extern const wchar_t kCaption[];           // "操作提示"
 extern const wchar_t kNoOnlineUpdateText[];
 extern const wchar_t kSuccessText[];
 extern const wchar_t kFailureText[];
-extern const wchar_t kServiceBackText[];     // a declined restart: the service runs again
+extern const wchar_t kServiceBackText[];     // no restart under way: the service runs again
 extern const wchar_t kServiceNotBackText[];  // ... and when it could not be started
 extern const wchar_t kElevationRefusedText[];
 

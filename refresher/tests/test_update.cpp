@@ -721,30 +721,39 @@ BOOL CountedShutdown(HWND) {
     ++g_shutdowns;
     return TRUE;
 }
+bool g_shuttingDown = false;
+BOOL ShuttingDown() { return g_shuttingDown ? TRUE : FALSE; }
 
-// After a successful install: "No" to the restart starts the stopped service again at once.
+// After a successful install: the stopped service starts again at once unless Windows is on its way
+// down: after "No" to the restart, and after the shut-down dialog was cancelled or left otherwise.
 TEST_F(RefresherUpdate, DeclinedRestartStartsTheServiceAgain) {
     ts::Restore<refresher::UpdaterSeams> restore(refresher::Seams());
     refresher::Seams().messageBox = AnsweringBox;
     refresher::Seams().shutdownDialog = CountedShutdown;  // never the real one
+    refresher::Seams().shuttingDown = ShuttingDown;
     struct Case {
         const char* what;
         int answer;
-        bool programGone;  // the service's program cannot be started
+        bool shuttingDown;  // after the shut-down dialog
+        bool programGone;   // the service's program cannot be started
         const wchar_t* status;
         DWORD state;
         size_t boxes;
         int shutdowns;
     } cases[] = {
-        {"declined", IDNO, false, refresher::kServiceBackText, SERVICE_RUNNING, 1, 0},
-        {"restart now", IDYES, false, L"更新成功", SERVICE_STOPPED, 1, 1},
-        {"declined, service cannot start", IDNO, true, refresher::kServiceNotBackText, SERVICE_STOPPED, 2, 0},
+        {"declined", IDNO, false, false, refresher::kServiceBackText, SERVICE_RUNNING, 1, 0},
+        {"restart now, Windows goes down", IDYES, true, false, L"更新成功", SERVICE_STOPPED, 1, 1},
+        {"restart now, the dialog cancelled", IDYES, false, false, refresher::kServiceBackText, SERVICE_RUNNING, 1, 1},
+        {"declined, service cannot start", IDNO, false, true, refresher::kServiceNotBackText, SERVICE_STOPPED, 2, 0},
+        {"restart cancelled, service cannot start", IDYES, false, true, refresher::kServiceNotBackText,
+         SERVICE_STOPPED, 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(ServiceRuns());
         const size_t starts = service_->Starts();
         g_boxAnswer = c.answer;
+        g_shuttingDown = c.shuttingDown;
         g_boxes.clear();
         g_shutdowns = 0;
         Offer({{"Manual.chm", "manual-2", true, ""}});
