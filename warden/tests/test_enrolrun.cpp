@@ -246,7 +246,7 @@ protected:
         return lines.size() >= 2 ? lines[1] : std::string("(not started)");
     }
     bool WaitRecorder() const {
-        return ts::PumpUntil([&] { return !folder_->RecorderLines().empty(); }, 10000);
+        return ts::PumpUntil([&] { return !folder_->RecorderLines().empty(); }, 30000);
     }
     // The disk plugged and named as R:'s volume, a record without keys, the disk mode.
     void DiskInRWithoutKeys(ts::UsbDisk& disk) {
