@@ -488,9 +488,10 @@ TEST_F(TokenLibraryMissing, TheSystemFolderIsTheSecondPlace) {
     system_ = std::wstring(sys) + L"\\FT_ND_API.dll";
     ASSERT_TRUE(CopyFileW(ts::InExeDir(L"FT_ND_API.dll").c_str(), system_.c_str(), FALSE));
     for (bool brokenBeside : {false, true}) {
-        if (brokenBeside)
+        if (brokenBeside) {
             ASSERT_TRUE(CopyFileW(ts::InExeDir(L"FT_ND_API_incomplete.dll").c_str(), (dir_ + L"\\FT_ND_API.dll").c_str(),
                                   FALSE));
+        }
         Load();
         uinfo r = RecordWithSerial(tk::Fold(0x10, 0x20));
         EXPECT_TRUE(Get<CheckFn>("UE_CheckEpasByDriveID")(&r)) << "broken library beside Corelib: " << brokenBeside;

@@ -88,7 +88,7 @@ TEST_F(Prefs, AbsentFileOrKeyGivesTheDefault) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteFileW(ini_.c_str());
-        if (c.fileExists) ASSERT_TRUE(prefs::Write(ini_.c_str(), L"Preferences", L"LockMes", L"x"));
+        if (c.fileExists) { ASSERT_TRUE(prefs::Write(ini_.c_str(), L"Preferences", L"LockMes", L"x")); }
         EXPECT_EQ(ReadKey(L"UPDATE", L"VERSION", c.def), c.expected);
         EXPECT_EQ(FileExists(), c.fileExists) << "reading never creates the file";
     }

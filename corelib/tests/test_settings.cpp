@@ -95,7 +95,7 @@ TEST_F(Settings, SwitchReadCreatesOrKeepsTheStoredValue) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ts::ResetSettings();
-        if (c.keyExists) ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_Other", 7));
+        if (c.keyExists) { ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_Other", 7)); }
         if (c.stored) {
             ASSERT_TRUE(ts::SetBinary(HKEY_LOCAL_MACHINE, kKey, L"QJ_RemoveLock", c.data.empty() ? nullptr : c.data.data(),
                                       static_cast<DWORD>(c.data.size()), c.type));
@@ -208,7 +208,7 @@ TEST_F(Settings, RecordReadWithoutEnrolmentFailsWithZeroRecordAndCreatesNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ts::ResetSettings();
-        if (c.keyExists) ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_RemoveLock", 1));
+        if (c.keyExists) { ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_RemoveLock", 1)); }
         uinfo r;
         memset(&r, 0xAB, sizeof(r));
         EXPECT_FALSE(GetUserInfo(&r));
@@ -328,7 +328,7 @@ TEST_F(Settings, SetPasswordOnNoRecordStoresOnlyThePassword) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ts::ResetSettings();
-        if (c.keyExists) ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_RemoveLock", 1));
+        if (c.keyExists) { ASSERT_TRUE(ts::SetDword(HKEY_LOCAL_MACHINE, kKey, L"QJ_RemoveLock", 1)); }
         ASSERT_TRUE(Set_lpLogonPWD(L"新密码1"));
         DWORD type = 0;
         const std::vector<BYTE> stored = Stored(kRecord, &type);
@@ -368,7 +368,7 @@ TEST_F(Settings, SetPasswordAcceptsUpTo139Characters) {
         SCOPED_TRACE(testing::Message() << c.length << (c.withRecord ? " with record" : " without record"));
         ts::ResetSettings();
         uinfo before = RecordWithPassword(L"keep me");
-        if (c.withRecord) ASSERT_TRUE(SetUserInfo(&before));
+        if (c.withRecord) { ASSERT_TRUE(SetUserInfo(&before)); }
         const std::wstring pwd(c.length, L'x');
         SetLastError(0);
         EXPECT_EQ(Set_lpLogonPWD(pwd.c_str()), c.expected);
