@@ -197,10 +197,6 @@ DWORD OpenProtectionService(ScHandle* manager, ScHandle* service) {
 
 }  // namespace
 
-void FreeStatusText(WPARAM wParam) {
-    if (wParam) HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(wParam));
-}
-
 EngineSettings EngineSettings::Production() {
     EngineSettings s;
     s.publicKey = kBuiltInPublicKeySize ? kBuiltInPublicKey : nullptr;
@@ -209,7 +205,7 @@ EngineSettings EngineSettings::Production() {
 }
 
 CUpdateEngine::CUpdateEngine(const EngineSettings& settings)
-    : settings_(settings), lineCount_(0), target_(nullptr), reports_(nullptr), runState_(kRunning),
+    : settings_(settings), lineCount_(0), reports_(nullptr), runState_(kRunning),
       cancelEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), request_(nullptr), stoppedService_(false) {
     InitializeCriticalSection(&requestLock_);
     outcome_[0] = 0;
@@ -312,24 +308,14 @@ BOOL CUpdateEngine::InitPaths() {
 
 void CUpdateEngine::PostStatus(const wchar_t* text) {
     if (reports_ && !Cancelled()) reports_->Report(WM_UPDATE_STATUS, text, 0);
-    if (reports_ || !target_ || Cancelled()) return;
-    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
-    if (!copy) return;
-    memcpy(copy, text, bytes);
-    if (!PostMessageW(target_, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) FreeStatusText(reinterpret_cast<WPARAM>(copy));
 }
 
 void CUpdateEngine::PostProgress(const wchar_t* attribute, LPARAM value) {
-    if (reports_) {
-        if (!Cancelled()) reports_->Report(WM_UPDATE_PROGRESS, attribute, value);
-    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_PROGRESS, reinterpret_cast<WPARAM>(attribute), value);
+    if (reports_ && !Cancelled()) reports_->Report(WM_UPDATE_PROGRESS, attribute, value);
 }
 
 void CUpdateEngine::PostFinished(BOOL success) {
-    if (reports_) {
-        if (!Cancelled()) reports_->Report(WM_UPDATE_FINISHED, nullptr, success ? 1 : 0);
-    } else if (target_ && !Cancelled()) PostMessageW(target_, WM_UPDATE_FINISHED, success ? 1 : 0, 0);
+    if (reports_ && !Cancelled()) reports_->Report(WM_UPDATE_FINISHED, nullptr, success ? 1 : 0);
 }
 
 void CUpdateEngine::LoadDescription(Description* description) const {

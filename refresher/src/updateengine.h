@@ -1,6 +1,6 @@
 // The working half of the updater: fetches the update description, compares versions, builds the
-// change log, downloads and checks the listed files, and installs them. It talks to the updater
-// window only through posted messages.
+// change log, downloads and checks the listed files, and installs them. It hands its reports to a
+// receiver (IUpdateReports); the updater window's worker passes them on to the window.
 #pragma once
 
 #include <windows.h>
@@ -13,10 +13,11 @@
 
 namespace refresher {
 
-// Posted to the target window (never to NULL: that would queue a thread message).
-constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 3001;  // wParam: L"value" or L"max" (static text); lParam: number
-constexpr UINT WM_UPDATE_STATUS = WM_APP + 3002;    // wParam: status text, freed with FreeStatusText
-constexpr UINT WM_UPDATE_FINISHED = WM_APP + 3003;  // wParam: 1 success, 0 failure
+// The kinds of report: progress (text L"value" or L"max", value the number), a status text, and
+// the end of the run (value 1 success, 0 failure). The worker posts them to its window with a ticket.
+constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 3001;
+constexpr UINT WM_UPDATE_STATUS = WM_APP + 3002;
+constexpr UINT WM_UPDATE_FINISHED = WM_APP + 3003;
 static_assert(WM_UPDATE_PROGRESS == 35769 && WM_UPDATE_STATUS == 35770 && WM_UPDATE_FINISHED == 35771,
               "message numbers the window expects");
 
@@ -30,12 +31,9 @@ extern const wchar_t kDefaultUpdateHost[];   // scheme and host, fixed at build 
 extern const wchar_t kServiceName[];         // "Sentry", stopped while the files are placed
 extern const wchar_t kPanelRestartArguments[];  // "regrun": the panel comes back hidden, as at logon
 
-// The receiver of WM_UPDATE_STATUS frees its text with this.
-void FreeStatusText(WPARAM wParam);
-
-// Takes a run's reports instead of the target window, on the running thread: message is one of
-// WM_UPDATE_*, text the status or the progress attribute (NULL for the end), value the number or
-// the result. The updater window's worker keeps them for its window.
+// Takes the engine's reports, on the running thread: message is one of WM_UPDATE_*, text the status
+// or the progress attribute (NULL for the end), value the number or the result. The updater
+// window's worker keeps them for its window.
 class IUpdateReports {
 public:
     virtual void Report(UINT message, const wchar_t* text, LPARAM value) = 0;
@@ -108,25 +106,24 @@ public:
     Rights CheckInstallRights() const;
     // The whole update: download and check every file, check the rights, stop the service (waited
     // for), end the panel, install, record the version. A failure once either was stopped starts
-    // the service and the panel again. Posts WM_UPDATE_FINISHED either way, the text of how the
+    // the service and the panel again. Reports WM_UPDATE_FINISHED either way, the text of how the
     // run ended (Outcome) first.
     BOOL RunUpdate();
-    // After an install whose restart of Windows the user declines: the service this run stopped
-    // runs again. TRUE when it runs (or was not stopped by this run).
+    // After an install with no restart of Windows under way: the service this run stopped runs
+    // again. TRUE when it runs (or was not stopped by this run).
     BOOL RestartService();
     // How the last run ended, for the window's status line once the run has finished.
     const wchar_t* Outcome() const { return outcome_; }
 
-    // Set once by the worker before RunUpdate.
-    void SetTargetWindow(HWND window) { target_ = window; }
-    // Set by the worker around RunUpdate; takes the place of the target window while set.
+    // The receiver of the reports; set by the worker around RunUpdate. Without one (before the
+    // window exists) nothing is reported.
     void SetReports(IUpdateReports* reports) { reports_ = reports; }
 
     // Cooperative stop of a RunUpdate on another thread, checked between blocks and files and
     // during the pause before each file. A download under way stops waiting for its request at
     // once, and the request is closed, which ends a blocked read where the system can. It is
     // honoured only before installing starts: TRUE when the run will stop without installing,
-    // FALSE once installing has begun (the run then finishes). A stopped run posts nothing more
+    // FALSE once installing has begun (the run then finishes). A stopped run reports nothing more
     // and leaves no ".part" file. Killing the thread instead could leave the heap or WinINet
     // locks held by the dead thread.
     BOOL RequestCancel();
@@ -202,7 +199,6 @@ private:
     wchar_t settingsPath_[260];
     wchar_t programFolder_[260];
     wchar_t systemFolder_[260];
-    HWND target_;
     IUpdateReports* reports_;
     enum : LONG { kRunning = 0, kCancelRequested = 1, kInstallingState = 2 };
     volatile LONG runState_;

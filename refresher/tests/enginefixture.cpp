@@ -213,24 +213,12 @@ LRESULT CALLBACK Recorder::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         case refresher::WM_UPDATE_PROGRESS:
         case refresher::WM_UPDATE_STATUS:
         case refresher::WM_UPDATE_FINISHED: {
-            Entry e{message, L"", lParam, wParam};
+            // A worker's ticket: what it stands for is read through the worker followed.
+            refresher::UpdateReport report;
             EnterCriticalSection(&r->lock_);
-            bool keep = true;
-            if (r->following_) {
-                refresher::UpdateReport report;
-                keep = r->worker_ && r->worker_->Take(message, wParam, &report);
-                e.text = report.text;
-                e.lParam = report.value;
-                e.wParam = message == refresher::WM_UPDATE_FINISHED ? static_cast<WPARAM>(report.value) : 0;
-            } else {
-                if (message != refresher::WM_UPDATE_FINISHED && wParam)
-                    e.text = reinterpret_cast<const wchar_t*>(wParam);
-                if (message == refresher::WM_UPDATE_STATUS) refresher::FreeStatusText(wParam);
-            }
-            if (keep) r->log_.push_back(e);
+            bool keep = r->following_ && r->worker_ && r->worker_->Take(message, wParam, &report);
             LeaveCriticalSection(&r->lock_);
-            if (!keep) return 0;
-            if (message == refresher::WM_UPDATE_PROGRESS && r->onProgress) r->onProgress(e);
+            if (keep) r->Record(Entry{message, report.text, report.value});
             return 0;
         }
         case kFlush:
@@ -244,6 +232,17 @@ LRESULT CALLBACK Recorder::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void Recorder::Report(UINT message, const wchar_t* text, LPARAM value) {
+    Record(Entry{message, text ? text : L"", value});
+}
+
+void Recorder::Record(const Entry& e) {
+    EnterCriticalSection(&lock_);
+    log_.push_back(e);
+    LeaveCriticalSection(&lock_);
+    if (e.message == refresher::WM_UPDATE_PROGRESS && onProgress) onProgress(e);
 }
 
 void Recorder::Follow(refresher::CUpdateWorker* worker) {
@@ -279,7 +278,7 @@ std::vector<LPARAM> Recorder::Values() {
 int Recorder::Finished() {
     int last = -1;
     for (const Entry& e : Flush())
-        if (e.message == refresher::WM_UPDATE_FINISHED) last = static_cast<int>(e.wParam);
+        if (e.message == refresher::WM_UPDATE_FINISHED) last = static_cast<int>(e.lParam);
     return last;
 }
 
@@ -321,7 +320,7 @@ refresher::CUpdateEngine& EngineTest::Engine() {
     if (!engine_) {
         engine_.reset(new refresher::CUpdateEngine(Settings()));
         EXPECT_TRUE(engine_->InitPaths());
-        engine_->SetTargetWindow(recorder_.window());
+        engine_->SetReports(&recorder_);
     }
     return *engine_;
 }

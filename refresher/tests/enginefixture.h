@@ -29,14 +29,14 @@ std::string Sha256Hex(const std::string& data);
 // GBK bytes of wide text, as a description written on a Chinese system is.
 std::string Gbk(const std::wstring& text);
 
-// Records every message the engine posts; status texts are copied and freed as the window does.
-class Recorder {
+// Records every report of the engine it is the receiver of, and every ticket a worker it follows
+// posts to its window.
+class Recorder : public refresher::IUpdateReports {
 public:
     struct Entry {
         UINT message;
         std::wstring text;  // status text or progress attribute
-        LPARAM lParam;
-        WPARAM wParam;
+        LPARAM lParam;      // progress number, or the result of the run
     };
     Recorder();
     ~Recorder();
@@ -45,9 +45,11 @@ public:
     std::vector<Entry> Flush();
     std::vector<std::wstring> Statuses();
     std::vector<LPARAM> Values();  // progress "value" numbers
-    int Finished();                // wParam of the last WM_UPDATE_FINISHED, -1 when none
-    // Called on the window's thread for each progress post.
+    int Finished();                // result of the last WM_UPDATE_FINISHED, -1 when none
+    // Called for each progress report: on the engine's thread, or on the window's for a ticket.
     std::function<void(const Entry&)> onProgress;
+    // Straight from the engine, on its thread.
+    void Report(UINT message, const wchar_t* text, LPARAM value) override;
     // From now on the posts are a worker's tickets, read through worker; NULL ignores them (the
     // worker is going). The entries then hold the reports as the engine made them.
     void Follow(refresher::CUpdateWorker* worker);
@@ -59,6 +61,7 @@ private:
     HWND window_ = nullptr;
     CRITICAL_SECTION lock_;
     std::vector<Entry> log_;
+    void Record(const Entry& e);
     bool following_ = false;
     refresher::CUpdateWorker* worker_ = nullptr;
 };

@@ -29,7 +29,7 @@ TEST_F(RefresherDescription, ComparesVersionsCodeUnitByCodeUnit) {
         PlaceLocally("[UPDATE]\r\nVERSION=" + std::string(c.remote) + "\r\n", false);
         refresher::CUpdateEngine engine(Settings());
         ASSERT_TRUE(engine.InitPaths());
-        engine.SetTargetWindow(recorder_.window());
+        engine.SetReports(&recorder_);
         size_t before = recorder_.Statuses().size();
         EXPECT_EQ(engine.CheckNewVersion(), c.newer ? TRUE : FALSE);
         EXPECT_EQ(ts::Narrow(engine.LocalVersion()), ts::Narrow(c.comparedLocal));

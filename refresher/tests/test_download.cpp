@@ -235,9 +235,10 @@ TEST_F(RefresherDownload, AsksWithItsAgentAndBypassesCaches) {
     EXPECT_NE(log[0].pragma.find("no-cache"), std::string::npos);
 }
 
-TEST_F(RefresherDownload, PostsNothingWithoutATargetWindow) {
+// Before the window exists the engine has no receiver: its reports go nowhere, not to a thread queue.
+TEST_F(RefresherDownload, ReportsNothingWithoutAReceiver) {
     server_.SetBody("/files/a.bin", "x");
-    Engine().SetTargetWindow(nullptr);
+    Engine().SetReports(nullptr);
     ASSERT_TRUE(Engine().DownloadFile(server_.Url("/files/a.bin").c_str()));
     EXPECT_TRUE(Engine().GetUpdateInfo() == FALSE);
     // Nothing reached this thread's queue either.

@@ -35,7 +35,7 @@ TEST_F(RefresherRelease, MadeByTheToolInstallsEndToEnd) {
     s.publicKeySize = static_cast<DWORD>(blob.size());
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
-    engine.SetTargetWindow(recorder_.window());
+    engine.SetReports(&recorder_);
     WriteInstalledVersion(L"2.0");
 
     ASSERT_TRUE(engine.GetUpdateInfo());

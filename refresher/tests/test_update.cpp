@@ -386,7 +386,7 @@ TEST_F(RefresherUpdate, ReplacementThatCannotBeScheduledFailsTheRun) {
         s.moveFileEx = RefusingMove;
         refresher::CUpdateEngine engine(s);
         ASSERT_TRUE(engine.InitPaths());
-        engine.SetTargetWindow(recorder_.window());
+        engine.SetReports(&recorder_);
         ASSERT_TRUE(engine.GetUpdateInfo());
         BOOL ran = engine.RunUpdate();
         CloseHandle(h);
@@ -453,7 +453,7 @@ TEST_F(RefresherUpdate, PanelThatDoesNotQuitIsEnded) {
     s.panelQuitWaitMs = 300;
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
-    engine.SetTargetWindow(recorder_.window());
+    engine.SetReports(&recorder_);
     ASSERT_TRUE(engine.RunUpdate());
     EXPECT_EQ(panel.ExitCode(), refresher::kPanelKilledExitCode);
     EXPECT_TRUE(panel.GotQuit());  // asked first
@@ -477,7 +477,7 @@ TEST_F(RefresherUpdate, CancelDuringAStalledDownloadEndsTheRunQuietly) {
     s.receiveTimeoutMs = kStallLimit;
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
-    engine.SetTargetWindow(recorder_.window());
+    engine.SetReports(&recorder_);
     ASSERT_TRUE(engine.GetUpdateInfo());
     server_.ClearLog();
     refresher::CUpdateWorker worker(&engine);
@@ -527,7 +527,7 @@ TEST_F(RefresherUpdate, CancelDuringThePauseBeforeAFileEndsItAtOnce) {
     s.filePauseMs = 60000;
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
-    engine.SetTargetWindow(recorder_.window());
+    engine.SetReports(&recorder_);
     ASSERT_TRUE(engine.GetUpdateInfo());
     server_.ClearLog();
     // The n-th run is in its pause before the file.
@@ -569,7 +569,7 @@ TEST_F(RefresherUpdate, CancelIsRefusedOnceInstallingHasBegun) {
     s.panelQuitWaitMs = 2000;
     refresher::CUpdateEngine engine(s);
     ASSERT_TRUE(engine.InitPaths());
-    engine.SetTargetWindow(recorder_.window());
+    engine.SetReports(&recorder_);
     {
         refresher::CUpdateWorker worker(&engine);
         Following following(recorder_, &worker);
@@ -617,7 +617,7 @@ TEST_F(RefresherUpdate, RightsThatAreMissingStopAndPlaceNothing) {
         g_deniedFolder = c.programFolder ? program_.c_str() : c.systemFolder ? system_.c_str() : nullptr;
         refresher::CUpdateEngine engine(s);
         ASSERT_TRUE(engine.InitPaths());
-        engine.SetTargetWindow(recorder_.window());
+        engine.SetReports(&recorder_);
         EXPECT_FALSE(engine.RunUpdate());
         g_deniedFolder = nullptr;
         EXPECT_EQ(recorder_.Finished(), 0);
